@@ -1,4 +1,5 @@
 # Set-up, build, run and test wrapper. Every target first installs what is missing.
+MAKEFLAGS  += --no-print-directory
 BUILD      ?= build
 ASAN_BUILD ?= build-asan
 TSAN_BUILD ?= build-tsan
