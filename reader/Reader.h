@@ -1,0 +1,109 @@
+#pragma once
+// The one object through which the viewer reaches a card's recordings: it
+// opens a source (index card, record-file card, folder, single file, Smart
+// Backup archive), keeps its catalogue and guards it with its own mutex, so
+// the playback and export threads never see a half-built list.
+#include "BankEntry.h"
+#include "FileRecord.h"
+#include "Mf2Password.h"
+#include "OpenSource.h"
+#include "PasswordCheck.h"
+
+#include <QByteArray>
+#include <QMutex>
+#include <QSet>
+#include <QVector>
+
+class Reader
+{
+public:
+    static constexpr int ChannelTableSize = 16;
+    static constexpr int IndexHeadSize = 93;
+    static constexpr int SetupBlockSize = 431;
+    static constexpr qint64 SetupBlockOffset = 512000;
+
+    Reader();
+
+    // The prompt is called (with the mutex held) when a source asks for a
+    // password; without one every password is refused.
+    void setPasswordPrompt(PasswordPrompt prompt);
+    void setMf2Keys(const Mf2Keys &keys);
+
+    // Index card: 0 when root holds index.ibx or index.dat with a readable
+    // head and any card password was accepted; -1 otherwise.
+    int openIndexFile(const QString &root);
+    // Banks of the index card opened at root: the number of entries, -1 when
+    // that card is not open, its head is unusable or a data file is missing.
+    int loadBanks(const QString &root);
+    // Record-file card: the number of records of <root>/record; -1 when the
+    // folder is missing or holds no recording; 0 when a password was refused
+    // for every record.
+    int scanCard(const QString &root);
+    // Recordings directly in folder; 0 (and nothing changed) when there are
+    // none or folder is not a folder.
+    int scanFolder(const QString &folder);
+    // One recording file; 0 (and nothing changed) when it is not one.
+    int openSingleFile(const QString &path);
+    // Smart Backup archive: the number of entries; -1 (and nothing changed)
+    // when it is not an archive or its password was refused.
+    int openIndexFormatFile(const QString &path);
+    // 0 when <root>/Config/ZidavOva.cfg exists, -1 when not.
+    int locateSettings(const QString &root);
+    // Fills the export list of store (1 banks, 2 files) with every entry
+    // overlapping [from, to] (seconds since 1970); returns its size.
+    int selectRange(int store, qint64 from, qint64 to);
+    // Writes a 431-byte setup block to offset 512000 of the open index
+    // card's index file; -1 when no index card is open or the write fails.
+    int writeSetupBlock(const QByteArray &block);
+    void clear();
+
+    void setMode(int mode);
+    int mode() const;
+
+    OpenSource source() const;
+    // The settings file of the open record-file card; empty for any other source.
+    QString settingsFilePath() const;
+    // True when the last open refused a password.
+    bool passwordRefused() const;
+
+    QVector<BankEntry> banks() const;
+    QVector<FileRecord> files() const;
+    QVector<BankEntry> exportBanks() const;
+    QVector<FileRecord> exportFiles() const;
+    int largestChannelCount() const;
+    int headChannelCount() const;
+    quint32 bankSize() const;
+    QByteArray modelCode() const;
+    QByteArray setupBlock() const;
+    QVector<int> widths() const;
+    QVector<int> heights() const;
+
+private:
+    struct Catalogue {
+        OpenSource source;
+        QByteArray setupBlock;
+        qint64 areaSize = 0;
+        int headChannels = 0;
+        quint32 bankSize = 0;
+        QByteArray model;
+        QVector<BankEntry> banks;
+        QVector<FileRecord> files;
+        QVector<BankEntry> exportBanks;
+        QVector<FileRecord> exportFiles;
+        int largestChannels = 0;
+        QVector<int> widths = QVector<int>(ChannelTableSize, 0);
+        QVector<int> heights = QVector<int>(ChannelTableSize, 0);
+    };
+
+    bool unlock(PasswordKind kind, const QString &root, const QByteArray &stored, int length);
+    int finishRecordScan(class RecordFileScan &scan, Catalogue &next);
+    QStringList dataFiles(const QString &root, qint64 areaSize, bool *missing) const;
+
+    mutable QMutex lock;
+    PasswordPrompt prompt;
+    Mf2Keys mf2Keys;
+    QSet<QByteArray> unlocked;   // kind, root and stored bytes of each unlock
+    bool refused = false;
+    int storageMode = 1;
+    Catalogue cat;
+};
