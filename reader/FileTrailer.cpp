@@ -24,23 +24,20 @@ FileTrailer::FileTrailer(const QByteArray &current) : data(current.left(Size))
 
 FileTrailer FileTrailer::fromOlder(const QByteArray &older)
 {
-    FileTrailer t(older.left(OlderSize));
-    char *d = t.data.data();
-    const quint32 duration = le::u32(d + DurationAt);
+    char old[OlderSize] = {};
+    memcpy(old, older.constData(), size_t(qMin(int(older.size()), OlderSize)));
+    char current[Size] = {};
+    memcpy(current, old, OlderSize);
+    const quint32 duration = le::u32(old + DurationAt);
     if (duration > 1000)
-        le::putU32(d + DurationAt, duration / 1000);
-    // Walk backward: each widened slot lies at or after its source, so
-    // converting the last slot first never overwrites an unread one.
-    for (int i = SlotCount - 1; i >= 0; --i) {
-        const char *src = t.data.constData() + SlotsAt + 12 * i;
-        const quint32 a = le::u32(src);
-        const quint32 b = le::u32(src + 4);
-        char *dst = d + SlotsAt + 24 * i;
-        memset(dst, 0, 24);
-        le::putU32(dst, a);
-        le::putU64(dst + 8, b);
+        le::putU32(current + DurationAt, duration / 1000);
+    for (int i = 0; i < SlotCount; ++i) {
+        char *slot = current + SlotsAt + 24 * i;
+        memset(slot, 0, 24);
+        le::putU32(slot, le::u32(old + SlotsAt + 12 * i));
+        le::putU64(slot + 8, le::u32(old + SlotsAt + 12 * i + 4));
     }
-    return t;
+    return FileTrailer(QByteArray(current, Size));
 }
 
 QByteArray FileTrailer::name() const

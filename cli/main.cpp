@@ -1,0 +1,21 @@
+// zidavova-tool: command-line access to the catalogue and the telemetry parsers.
+#include "CatalogCommand.h"
+#include "GprmcCommand.h"
+
+#include <QCoreApplication>
+#include <cstdio>
+
+int main(int argc, char **argv)
+{
+    QCoreApplication app(argc, argv);
+    const QStringList args = app.arguments().mid(1);
+    const QString command = args.value(0);
+    if (command == QLatin1String("catalog"))
+        return catalogCommand(args.mid(1));
+    if (command == QLatin1String("gprmc"))
+        return gprmcCommand(args.mid(1));
+    fputs("usage: zidavova-tool catalog SOURCE [--password TEXT] [--mf2-keys K0,K1,K2]\n"
+          "       zidavova-tool gprmc < nmea.txt\n",
+          stderr);
+    return 1;
+}
