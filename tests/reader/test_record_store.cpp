@@ -1,0 +1,153 @@
+// Record-file stores through the Reader: what a folder scan keeps and skips,
+// single files, the MF2 password gate and the card's own files.
+#include "CardFiles.h"
+#include "Reader.h"
+
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+
+using namespace cardfiles;
+
+namespace {
+
+QString name(int seq, const char *letters = "NDNN", const char *ext = "mp4")
+{
+    return QStringLiteral("REC_%1_20230314-0545%2_%3.%4")
+        .arg(seq, 7, 10, QLatin1Char('0'))
+        .arg(seq % 60, 2, 10, QLatin1Char('0'))
+        .arg(letters, ext);
+}
+
+QString addRecording(const QString &dir, const QString &fileName, int channels = 2,
+                     const QByteArray &head = QByteArray(4096, 'm'))
+{
+    return recording(dir, fileName, trailer(fileName.toUtf8(), channels, 60), head);
+}
+
+struct ScriptedPrompt {
+    QByteArray typed;
+    int calls = 0;
+    PasswordPrompt prompt()
+    {
+        return [this](PasswordKind kind, const QByteArray &expected, int length) {
+            ++calls;
+            return passwordMatches(kind, typed, expected, length);
+        };
+    }
+};
+
+} // namespace
+
+TEST(RecordStore, FolderScanSkipsEverythingThatIsNotARecording)
+{
+    QTemporaryDir tmp;
+    const QString d = tmp.path();
+    addRecording(d, name(3), 4);
+    recording(d, name(1, "EDNN", "MF2"), olderTrailer(name(1, "EDNN", "MF2").toUtf8(), 2, 3500));
+    addRecording(d, "E_0000002_20230314-054502_P.mp4", 1);
+    addRecording(d, name(4, "NDNN", "mf2"));
+    QDir(d).mkdir(name(5));                                                    // a folder
+    writeFile(d + "/" + name(6), QByteArray());                                // zero length
+    writeFile(d + "/" + name(7), trailer(name(7).toUtf8(), 2, 60).left(2000)); // < 2048 bytes
+    addRecording(d, "REC0000008.mp4");                                         // no '_'
+    recording(d, name(9), trailer(name(10).toUtf8(), 2, 60));                  // another file's trailer
+    recording(d, name(11), trailer(name(11).toUtf8(), 12, 60));                // 12 channels
+    QFile::link(d + "/missing", d + "/" + name(12));                           // unreadable
+    addRecording(d, name(13) + ".txt");                                        // not listed
+
+    Reader reader;
+    ASSERT_EQ(reader.scanFolder(d), 4);
+    const QVector<FileRecord> files = reader.files();
+    const quint32 expectedSeq[] = {1, 2, 3, 4};
+    for (int i = 0; i < 4; ++i)
+        EXPECT_EQ(files[i].sequence, expectedSeq[i]);
+    EXPECT_EQ(files[0].isMF2, 1u);
+    EXPECT_EQ(files[0].trailer.duration(), 3u);
+    EXPECT_EQ(files[1].eventKind, 1u);   // form B
+    EXPECT_EQ(files[1].parking, 1u);
+    EXPECT_EQ(files[3].isMF2, 0u);       // lower-case .mf2
+    EXPECT_EQ(reader.largestChannelCount(), 4);
+    // Sizes come from the first file in name order: E_0000002 has one channel.
+    EXPECT_EQ(reader.widths().mid(0, 3), (QVector<int>{320, 0, 0}));
+    EXPECT_EQ(reader.source().kind, SourceKind::Folder);
+    EXPECT_TRUE(reader.settingsFilePath().isEmpty());
+}
+
+TEST(RecordStore, ScanCardNeedsRecordingsAndNamesItsSettingsFile)
+{
+    QTemporaryDir tmp;
+    Reader reader;
+    EXPECT_EQ(reader.scanCard(tmp.path()), -1);
+    QDir(tmp.path()).mkdir("record");
+    EXPECT_EQ(reader.scanCard(tmp.path()), -1);
+    addRecording(tmp.path() + "/record", name(1));
+    ASSERT_EQ(reader.scanCard(tmp.path()), 1);
+    EXPECT_EQ(reader.settingsFilePath(), QDir(tmp.path()).absolutePath() + "/Config/ZidavOva.cfg");
+    EXPECT_EQ(reader.locateSettings(tmp.path()), -1);
+    QDir(tmp.path()).mkpath("Config");
+    writeFile(tmp.path() + "/Config/ZidavOva.cfg", "x");
+    EXPECT_EQ(reader.locateSettings(tmp.path()), 0);
+}
+
+TEST(RecordStore, SingleFileNeedsItsOwnNameInTheTrailer)
+{
+    QTemporaryDir tmp;
+    const QString d = tmp.path();
+    QDir(d).mkdir("ünïcödé folder");
+    const QString formB = addRecording(d + "/ünïcödé folder", "E_0000002_20230314-054502_D.mp4");
+    // Same first 28 bytes, different letters: a renamed copy.
+    const QString copied = recording(d, name(1, "EDNN"), trailer(name(1, "NDNN").toUtf8(), 2, 60));
+    const QString good = addRecording(d, name(3));
+
+    Reader reader;
+    ASSERT_EQ(reader.openSingleFile(formB), 1);
+    EXPECT_EQ(reader.files().first().eventKind, 1u);
+    EXPECT_EQ(reader.files().first().path, formB);
+    // A rejected file leaves the open catalogue as it was.
+    EXPECT_EQ(reader.openSingleFile(copied), 0);
+    EXPECT_EQ(reader.files().first().path, formB);
+    EXPECT_EQ(reader.openSingleFile(d + "/nothing.mp4"), 0);
+    EXPECT_EQ(reader.openSingleFile(good), 1);
+    EXPECT_EQ(reader.widths().first(), 320);
+    // The folder scan takes the renamed copy: its first 28 bytes confirm it.
+    EXPECT_EQ(reader.scanFolder(d), 2);
+}
+
+TEST(RecordStore, Mf2PasswordGateOnEveryPathRememberedPerSource)
+{
+    QTemporaryDir tmp;
+    const Mf2Keys keys = defaultMf2Keys();
+    const QString card = tmp.path() + "/card";
+    QDir().mkpath(card + "/record");
+    const QString locked = addRecording(card + "/record", name(1, "NDNN", "MF2"), 2, mf2iHead("abcd", 1, keys[1]));
+    addRecording(card + "/record", name(2, "NDNN", "MF2"), 2, mf2iHead("", 0, keys[0]));  // no password
+    addRecording(card + "/record", name(3));
+
+    ScriptedPrompt prompt;
+    Reader reader;
+    reader.setPasswordPrompt(prompt.prompt());
+
+    prompt.typed = "wrong";
+    EXPECT_EQ(reader.scanCard(card), 2);   // the locked file is left out
+    EXPECT_TRUE(reader.passwordRefused());
+    EXPECT_EQ(prompt.calls, 1);
+
+    prompt.typed = "abcd";
+    EXPECT_EQ(reader.scanCard(card), 3);
+    EXPECT_FALSE(reader.passwordRefused());
+    EXPECT_EQ(reader.scanCard(card), 3);
+    EXPECT_EQ(prompt.calls, 2);            // remembered for this card
+
+    EXPECT_EQ(reader.scanFolder(card + "/record"), 3);
+    EXPECT_EQ(prompt.calls, 3);            // another source asks again
+    prompt.typed.clear();
+    EXPECT_EQ(reader.openSingleFile(locked), 0);
+    EXPECT_TRUE(reader.passwordRefused());
+
+    // Other keys unscramble to another password.
+    Reader other;
+    other.setMf2Keys({1, 2, 3});
+    prompt.typed = "abcd";
+    other.setPasswordPrompt(prompt.prompt());
+    EXPECT_EQ(other.openSingleFile(locked), 0);
+}
