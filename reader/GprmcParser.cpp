@@ -40,13 +40,13 @@ bool parseDegreesMinutes(const QByteArray &field, int maxDegrees, double &out)
     const int whole = field.left(intEnd).toInt();
     const int degrees = whole / 100;
     const int minutes = whole % 100;
-    if (degrees > maxDegrees || minutes >= 60)
+    if (minutes >= 60)
         return false;
     double fraction = 0.0;
     if (dot >= 0 && dot + 1 < field.size())
         fraction = QByteArray("0." + field.mid(dot + 1)).toDouble();
     out = degrees + minutes / 60.0 + fraction / 60.0;
-    return true;
+    return out <= maxDegrees;
 }
 
 // [-]digits[.digits], at least one digit.

@@ -15,10 +15,10 @@
 //
 // A sentence is rejected as a whole (nothing of it is kept) when its time is
 // not six digits with an optional fraction of up to six digits, its date is
-// not six digits, a position is not ddmm[.mmmm] with minutes below 60 and
-// degrees within 90 (latitude) or 180 (longitude), or the speed or course is
-// not a decimal number. A position without a decimal point is read as whole
-// minutes. A trailing carriage return is ignored.
+// not six digits, a position is not ddmm[.mmmm] with minutes below 60 or
+// lies beyond 90 (latitude) or 180 (longitude) degrees, or the speed or
+// course is not a decimal number. A position without a decimal point is
+// read as whole minutes. A trailing carriage return is ignored.
 class GprmcParser {
 public:
     static constexpr qint64 Capacity = 1048576;

@@ -6,7 +6,8 @@
 //
 // Both records are stored little-endian and packed. Always move them to and
 // from byte buffers with load/store, never by casting a buffer pointer: the
-// frame buffer puts them at any offset.
+// frame buffer puts them at any offset. Read their members by value; a
+// reference or pointer to a member of a packed record may be misaligned.
 
 #pragma pack(push, 1)
 struct GpsSample {

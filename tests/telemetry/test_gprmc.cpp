@@ -30,13 +30,13 @@ TEST_P(GprmcSentence, GivesTheSample)
     const SentenceCase &c = GetParam();
     GprmcParser parser;
     const GpsSample s = feedText(parser, c.text);
-    EXPECT_EQ(s.status, c.status);
+    EXPECT_EQ(+s.status, c.status);
     EXPECT_NEAR(s.lat, c.lat, 1e-5);
     EXPECT_NEAR(s.lon, c.lon, 1e-5);
-    EXPECT_EQ(s.speed, c.speed);
+    EXPECT_EQ(+s.speed, c.speed);
     EXPECT_NEAR(s.course, c.course, 1e-4);
-    EXPECT_EQ(s.sec, 0u);
-    EXPECT_EQ(s.usec, 0u);
+    EXPECT_EQ(+s.sec, 0u);
+    EXPECT_EQ(+s.usec, 0u);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -54,6 +54,8 @@ INSTANTIATE_TEST_SUITE_P(
         SentenceCase{"NoDecimalPoint", "$GPRMC,123519,A,4807,N,01131,E,10,5,230394,,\n", 'A', 48.116667, 11.516667,
                      18, 5},
         SentenceCase{"MinutesOver60", "$GPRMC,123519,A,4877.038,N,01131.000,E,022.4,084.4,230394,,\n", 0, 0, 0, 0, 0},
+        SentenceCase{"LatitudeBeyond90", "$GPRMC,123519,A,9000.001,N,01131.000,E,022.4,084.4,230394,,\n", 0, 0, 0, 0,
+                     0},
         SentenceCase{"LetterInLatitude", "$GPRMC,123519,A,48x7.038,N,01131.000,E,022.4,084.4,230394,,\n", 0, 0, 0, 0,
                      0},
         SentenceCase{"HugeSpeed", "$GPRMC,123519,A,4807.038,N,01131.000,E,99999999999999,084.4,230394,,\n", 0, 0, 0,
@@ -70,10 +72,10 @@ TEST(GprmcParser, EmptyFieldsKeepTheValuesOfAnEarlierSentence)
     GprmcParser parser;
     const GpsSample s = feedText(parser, "$GPRMC,123519,V,4807.038,N,01131.000,E,022.4,084.4,230394,,\n"
                                          "$GPRMC,123520,V,,,,,,,230394,,\n");
-    EXPECT_EQ(s.status, 'V');
+    EXPECT_EQ(+s.status, 'V');
     EXPECT_NEAR(s.lat, 48.1173, 1e-5);
     EXPECT_NEAR(s.lon, 11.516667, 1e-5);
-    EXPECT_EQ(s.speed, 41);
+    EXPECT_EQ(+s.speed, 41);
 }
 
 TEST(GprmcParser, RejectedSentenceChangesNothing)
@@ -83,7 +85,7 @@ TEST(GprmcParser, RejectedSentenceChangesNothing)
     const GpsSample s = feedText(parser, "$GPRMC,123519,V,4807.038,N,01131.000,E,022.4,084.4,230394,,\n"
                                          "$GPRMC,123520,V,5000.000,S,00100.000,W,1.0,1.0,2303x4,,\n");
     EXPECT_NEAR(s.lat, 48.1173, 1e-5);
-    EXPECT_EQ(s.speed, 41);
+    EXPECT_EQ(+s.speed, 41);
 }
 
 TEST(GprmcParser, ValidFixEndsTheCallAndTheRestWaits)
@@ -94,7 +96,7 @@ TEST(GprmcParser, ValidFixEndsTheCallAndTheRestWaits)
     EXPECT_NEAR(s.lat, 48.1173, 1e-5);
     EXPECT_EQ(parser.pending(), qint64(second.size()));
     s = parser.feed(nullptr, 0);
-    EXPECT_EQ(s.status, 'A');
+    EXPECT_EQ(+s.status, 'A');
     EXPECT_NEAR(s.lat, -50.0, 1e-5);
     EXPECT_EQ(parser.pending(), 0);
 }
@@ -106,7 +108,7 @@ TEST(GprmcParser, SentenceSplitAcrossCalls)
         GprmcParser parser;
         EXPECT_EQ(feedText(parser, text.substr(0, cut)).status, 0) << cut;
         const GpsSample s = feedText(parser, text.substr(cut));
-        EXPECT_EQ(s.status, 'A') << cut;
+        EXPECT_EQ(+s.status, 'A') << cut;
         EXPECT_NEAR(s.lon, 11.516667, 1e-5) << cut;
         EXPECT_EQ(parser.pending(), 0) << cut;
     }
@@ -131,7 +133,7 @@ TEST(GprmcParser, FullBufferDropsOldestTextAndKeepsAnswering)
         chunk += Example;
     for (int i = 0; i < 40; ++i) {
         const GpsSample s = feedText(parser, chunk);
-        EXPECT_EQ(s.status, 'A') << i;
+        EXPECT_EQ(+s.status, 'A') << i;
         EXPECT_NEAR(s.lat, 48.1173, 1e-5) << i;
         EXPECT_LT(parser.pending(), GprmcParser::Capacity) << i;
     }
@@ -147,13 +149,13 @@ TEST(GprmcParser, LineLongerThanTheBufferIsDroppedUpToItsLineFeed)
     EXPECT_EQ(parser.pending(), 0);
     EXPECT_EQ(feedText(parser, std::string(1000, '7')).status, 0);
     GpsSample s = feedText(parser, ",N,01131.000,E,022.4,084.4,230394,,\n" + std::string(Example));
-    EXPECT_EQ(s.status, 'A');
+    EXPECT_EQ(+s.status, 'A');
     EXPECT_NEAR(s.lat, 48.1173, 1e-5);
 
     // The same in one piece.
     GprmcParser once;
     s = feedText(once, longStart + "\n" + Example);
-    EXPECT_EQ(s.status, 'A');
+    EXPECT_EQ(+s.status, 'A');
     EXPECT_NEAR(s.lon, 11.516667, 1e-5);
 }
 

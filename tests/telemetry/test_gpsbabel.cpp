@@ -59,10 +59,10 @@ void expectTrack(const std::vector<GpsSample> &fixes)
 {
     ASSERT_EQ(fixes.size(), Track.size());
     for (size_t i = 0; i < Track.size(); ++i) {
-        EXPECT_EQ(fixes[i].status, 'A') << i;
+        EXPECT_EQ(+fixes[i].status, 'A') << i;
         EXPECT_NEAR(fixes[i].lat, Track[i].lat(), 1e-5) << i;
         EXPECT_NEAR(fixes[i].lon, Track[i].lon(), 1e-5) << i;
-        EXPECT_EQ(fixes[i].speed, int(std::trunc(Track[i].kmh))) << i;
+        EXPECT_EQ(+fixes[i].speed, int(std::trunc(Track[i].kmh))) << i;
     }
 }
 

@@ -145,21 +145,21 @@ TEST(TelemetryWalk, Mp4OffsetsTimesAndGpsTime)
     const auto &g = out.groups[0].samples;
     ASSERT_EQ(g.size(), 2u);
     EXPECT_EQ(out.groups[0].packetTimeUs, 123u);
-    EXPECT_EQ(g[0].x, 2000);
-    EXPECT_EQ(g[0].y, 6000);
-    EXPECT_EQ(g[0].z, 500 + (6000 - 6010));
-    EXPECT_EQ(g[0].sec, 0u);
-    EXPECT_EQ(g[1].x, 2005);
-    EXPECT_EQ(g[1].y, 5990);
-    EXPECT_EQ(g[1].sec, 0u);
-    EXPECT_EQ(g[1].usec, 250000u);
+    EXPECT_EQ(+g[0].x, 2000);
+    EXPECT_EQ(+g[0].y, 6000);
+    EXPECT_EQ(+g[0].z, 500 + (6000 - 6010));
+    EXPECT_EQ(+g[0].sec, 0u);
+    EXPECT_EQ(+g[1].x, 2005);
+    EXPECT_EQ(+g[1].y, 5990);
+    EXPECT_EQ(+g[1].sec, 0u);
+    EXPECT_EQ(+g[1].usec, 250000u);
     ASSERT_EQ(out.fixes.size(), 1u);
     const GpsSample &fix = out.fixes[0];
-    EXPECT_EQ(fix.status, 'A');
-    EXPECT_EQ(fix.sec, 1700000000u);  // base + the last sample's 250 ms
-    EXPECT_EQ(fix.usec, 250000u);
+    EXPECT_EQ(+fix.status, 'A');
+    EXPECT_EQ(+fix.sec, 1700000000u);  // base + the last sample's 250 ms
+    EXPECT_EQ(+fix.usec, 250000u);
     EXPECT_FLOAT_EQ(fix.lat, 4807.038f);
-    EXPECT_EQ(fix.speed, 22);
+    EXPECT_EQ(+fix.speed, 22);
     EXPECT_FLOAT_EQ(fix.course, 84.4f);
 }
 
@@ -174,13 +174,13 @@ TEST(TelemetryWalk, StateCarriesAcrossPacketsOfOneLoad)
     walk(first, state, out);
     walk(second, state, out);
     ASSERT_EQ(out.groups.size(), 2u);
-    EXPECT_EQ(out.groups[0].samples[0].x, 5000);
-    EXPECT_EQ(out.groups[0].samples[0].y, 10000);
-    EXPECT_EQ(out.groups[0].samples[0].z, 17);
-    EXPECT_EQ(out.groups[1].samples[0].x, 4990);  // offsets stay those of the first sample
-    EXPECT_EQ(out.groups[1].samples[0].y, 10010);
-    EXPECT_EQ(out.groups[1].samples[0].sec, 2u);
-    EXPECT_EQ(out.groups[1].samples[0].usec, 500000u);
+    EXPECT_EQ(+out.groups[0].samples[0].x, 5000);
+    EXPECT_EQ(+out.groups[0].samples[0].y, 10000);
+    EXPECT_EQ(+out.groups[0].samples[0].z, 17);
+    EXPECT_EQ(+out.groups[1].samples[0].x, 4990);  // offsets stay those of the first sample
+    EXPECT_EQ(+out.groups[1].samples[0].y, 10010);
+    EXPECT_EQ(+out.groups[1].samples[0].sec, 2u);
+    EXPECT_EQ(+out.groups[1].samples[0].usec, 500000u);
 }
 
 TEST(TelemetryWalk, FirstSampleAtRestFixesZeroOffsets)
@@ -193,8 +193,8 @@ TEST(TelemetryWalk, FirstSampleAtRestFixesZeroOffsets)
     Collector out;
     walk(p, state, out);
     ASSERT_EQ(out.groups.size(), 1u);
-    EXPECT_EQ(out.groups[0].samples[1].x, 2100);
-    EXPECT_EQ(out.groups[0].samples[1].y, 5900);
+    EXPECT_EQ(+out.groups[0].samples[1].x, 2100);
+    EXPECT_EQ(+out.groups[0].samples[1].y, 5900);
 }
 
 TEST(TelemetryWalk, GpsBeforeAnyGSensorHasTimeZeroAndOtherKindsNoFix)
@@ -207,15 +207,15 @@ TEST(TelemetryWalk, GpsBeforeAnyGSensorHasTimeZeroAndOtherKindsNoFix)
     Collector out;
     walk(p, state, out, 99, 1700000000ull * 1000000);
     ASSERT_EQ(out.fixes.size(), 3u);
-    EXPECT_EQ(out.fixes[0].status, 'A');
-    EXPECT_EQ(out.fixes[0].sec, 0u);
-    EXPECT_EQ(out.fixes[0].usec, 0u);
+    EXPECT_EQ(+out.fixes[0].status, 'A');
+    EXPECT_EQ(+out.fixes[0].sec, 0u);
+    EXPECT_EQ(+out.fixes[0].usec, 0u);
     EXPECT_FLOAT_EQ(out.fixes[0].lon, 12200.25f);
-    EXPECT_EQ(out.fixes[0].speed, 10);
+    EXPECT_EQ(+out.fixes[0].speed, 10);
     EXPECT_EQ(out.fixPacketTimes[0], 99u);
     for (int i : {1, 2}) {
-        EXPECT_EQ(out.fixes[i].status, '0');
-        EXPECT_EQ(out.fixes[i].lat, 0.0f);
+        EXPECT_EQ(+out.fixes[i].status, '0');
+        EXPECT_EQ(+out.fixes[i].lat, 0.0f);
     }
 }
 
@@ -313,7 +313,7 @@ TEST(TelemetryWalk, ClockRunningBackwardGivesZeroNotAWrappedTime)
     Collector out;
     walk(p, state, out, 0, 5000000);
     ASSERT_EQ(out.groups.size(), 1u);
-    EXPECT_EQ(out.groups[0].samples[1].sec, 0u);
+    EXPECT_EQ(+out.groups[0].samples[1].sec, 0u);
     EXPECT_EQ(state.gpsTimeUs, 5000000u);
 }
 
@@ -341,12 +341,12 @@ TEST(GpsNormalisation, DegreesMinutesAndKnots)
     raw.course = 9030.0f;
     raw.speed = 10;
     const GpsSample n = normaliseRecordGps(raw);
-    EXPECT_EQ(n.status, 'A');
-    EXPECT_EQ(n.sec, 17u);
+    EXPECT_EQ(+n.status, 'A');
+    EXPECT_EQ(+n.sec, 17u);
     EXPECT_NEAR(n.lat, 37.391667, 1e-5);
     EXPECT_NEAR(n.lon, 122.004167, 1e-5);
     EXPECT_NEAR(n.course, 90.5, 1e-5);
-    EXPECT_EQ(n.speed, 18);
+    EXPECT_EQ(+n.speed, 18);
 }
 
 } // namespace
