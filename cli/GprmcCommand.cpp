@@ -2,11 +2,11 @@
 
 #include "GprmcParser.h"
 
-#include <QFile>
 #include <QTextStream>
 
 #include <charconv>
-#include <cstdio>
+#include <iostream>
+#include <string>
 
 namespace {
 
@@ -37,19 +37,21 @@ int gprmcCommand(const QStringList &args)
                             << " (NMEA text is read from standard input)\n";
         return 1;
     }
-    QFile in;
-    QFile out;
-    if (!in.open(stdin, QIODevice::ReadOnly) || !out.open(stdout, QIODevice::WriteOnly)) {
-        QTextStream(stderr) << "gprmc: cannot open standard input or output\n";
+    // Standard streams rather than QFile on stdin: its line reads through a
+    // stdio handle lose the text after a NUL byte, and line noise has them.
+    std::ios::sync_with_stdio(false);
+    GprmcParser parser;
+    std::string line;
+    while (std::getline(std::cin, line)) {
+        if (!std::cin.eof())
+            line += '\n';
+        const QByteArray json = sampleJson(parser.feed(line.data(), qint64(line.size())));
+        std::cout.write(json.constData(), json.size());
+    }
+    std::cout.flush();
+    if (!std::cout) {
+        QTextStream(stderr) << "gprmc: cannot write the output\n";
         return 1;
     }
-    GprmcParser parser;
-    while (true) {
-        const QByteArray line = in.readLine();
-        if (line.isEmpty())
-            break;
-        out.write(sampleJson(parser.feed(line.constData(), line.size())));
-    }
-    out.flush();
     return 0;
 }

@@ -1,5 +1,4 @@
 #include "CatalogueItems.h"
-#include "EventKind.h"
 
 #include <gtest/gtest.h>
 
@@ -72,18 +71,6 @@ TEST(PaneSpecs, CapacityAndSizes)
     }
     // More channels than a camera has: never more panes than the grid holds.
     EXPECT_EQ(buildPaneSpecs(12, QVector<int>(16, 640), QVector<int>(16, 480)).size(), 9);
-    EXPECT_EQ(paneCapacity(1), 1);
-    EXPECT_EQ(paneCapacity(2), 2);
-    EXPECT_EQ(paneCapacity(3), 4);
-    EXPECT_EQ(paneCapacity(5), 9);
-}
-
-TEST(EventKind, Names)
-{
-    const char *names[] = {"", "Event", "DE", "PE", "Parking", "ForceEvent", ""};
-    for (int code = 0; code <= 6; ++code)
-        EXPECT_EQ(eventKindName(code), QString::fromLatin1(names[code])) << code;
-    EXPECT_TRUE(eventKindName(-1).isEmpty());
 }
 
 } // namespace

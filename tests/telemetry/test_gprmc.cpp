@@ -114,15 +114,6 @@ TEST(GprmcParser, SentenceSplitAcrossCalls)
     }
 }
 
-TEST(GprmcParser, ParsersDoNotShareText)
-{
-    const std::string text = Example;
-    GprmcParser playback, exporter;
-    feedText(playback, text.substr(0, 20));
-    EXPECT_EQ(feedText(exporter, text.substr(20)).status, 0);
-    EXPECT_EQ(feedText(playback, text.substr(20)).status, 'A');
-}
-
 TEST(GprmcParser, FullBufferDropsOldestTextAndKeepsAnswering)
 {
     GprmcParser parser;

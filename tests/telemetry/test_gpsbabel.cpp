@@ -107,10 +107,18 @@ TEST_F(GpsbabelTrack, ToolPrintsOneJsonLinePerLine)
 {
     QFile f(nmeaPath);
     ASSERT_TRUE(f.open(QIODevice::ReadOnly));
-    const QByteArray nmea = f.readAll();
+    // Other sentences and line noise with NUL bytes first, through a pipe.
+    QByteArray nmea;
+    while (nmea.size() < 256 * 1024) {
+        nmea += "$GPGGA,100000.000,4807.038,N,01131.000,E,0,00,0.0,0.000,M,0.0,M,,*6E\n";
+        nmea += QByteArray("noise\0noise\n", 12);
+    }
+    nmea += f.readAll();
     QProcess p;
-    p.setStandardInputFile(nmeaPath);
     p.start(QStringLiteral(ZV_TOOL_PATH), {"gprmc"});
+    ASSERT_TRUE(p.waitForStarted(30000));
+    p.write(nmea);
+    p.closeWriteChannel();
     ASSERT_TRUE(p.waitForFinished(30000));
     ASSERT_EQ(p.exitCode(), 0) << p.readAllStandardError().constData();
     const QList<QByteArray> lines = p.readAllStandardOutput().split('\n');
