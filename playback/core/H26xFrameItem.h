@@ -1,0 +1,29 @@
+#pragma once
+// One frame travelling through the playback threads: its payload (compressed
+// packet, or the decoded YUV 4:2:0 picture) and the index record it came
+// with. Whoever holds the pointer owns the item; it cannot be copied, so two
+// holders never share or double-free the payload.
+#include "FrameIndex.h"
+
+#include <cstdint>
+#include <memory>
+
+class H26xFrameItem
+{
+public:
+    // Copies size bytes of payload (none when size <= 0 or payload is null).
+    H26xFrameItem(const uint8_t *payload, int size, const FrameIndexEntry &record);
+    H26xFrameItem(const H26xFrameItem &) = delete;
+    H26xFrameItem &operator=(const H26xFrameItem &) = delete;
+
+    const uint8_t *data() const { return m_data.get(); }
+    uint8_t *data() { return m_data.get(); }
+    int size() const { return m_size; }
+    const FrameIndexEntry &record() const { return m_record; }
+    FrameIndexEntry &record() { return m_record; }
+
+private:
+    std::unique_ptr<uint8_t[]> m_data;
+    int m_size = 0;
+    FrameIndexEntry m_record;
+};
