@@ -15,6 +15,7 @@ class AacEncoder
 {
 public:
     static constexpr int kSampleRate = 16000;
+    static constexpr int kPriming = 1024;   // samples the encoder puts before the sound
 
     // `seconds` of a tone of `hertz`.
     static int encodeTone(int seconds, double hertz, QVector<AacFrame> *out, QByteArray *config, QString *error);

@@ -184,7 +184,7 @@ int RecordCardWriter::writeMp4(CardOutput *out, const QString &path, const Media
     audio->codecpar->codec_id = AV_CODEC_ID_AAC;
     audio->codecpar->sample_rate = AacEncoder::kSampleRate;
     audio->codecpar->frame_size = 1024;
-    audio->codecpar->initial_padding = 1024;
+    audio->codecpar->initial_padding = AacEncoder::kPriming;
     audio->codecpar->bit_rate = 32000;
 #if LIBAVCODEC_VERSION_INT >= AV_VERSION_INT(59, 24, 100)
     av_channel_layout_default(&audio->codecpar->ch_layout, 1);
@@ -315,8 +315,9 @@ QByteArray RecordCardWriter::mf2File(const Recording &r, const Media &media) con
             packets.append({ms, s, "MF2V", s, media.video[s][i].key, ms, media.video[s][i].data});
         }
     for (const AacFrame &a : media.audio) {
-        // Audio is stamped one second late; readers move it back.
-        const qint64 ms = qMax<qint64>(0, a.pts * 1000 / AacEncoder::kSampleRate);
+        // Stamped from the first sound sample (the encoder's priming frame at
+        // 0) and one second late, as the camera does; readers move it back.
+        const qint64 ms = (a.pts + AacEncoder::kPriming) * 1000 / AacEncoder::kSampleRate;
         packets.append({ms, 100, "MF2A", 0, true, ms + 1000, AacEncoder::adtsHeader(a.data.size()) + a.data});
     }
     for (int i = 0; i < media.telemetry.size(); ++i)
