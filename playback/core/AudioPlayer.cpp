@@ -218,7 +218,7 @@ int AudioPlayer::feed(const uint8_t *data, int size)
     if (startsAdtsFrame(data, size) && m_assemblyFill > 0)
         decodeAssembled();
     if (size > AssemblySize - m_assemblyFill) {
-        PVNA_ERROR("ADTS frame larger than %d bytes dropped", AssemblySize);
+        PVNA_ERROR("ADTS frame larger than %d bytes dropped\n", AssemblySize);
         m_assemblyFill = 0;
         return -1;
     }
