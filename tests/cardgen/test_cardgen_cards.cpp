@@ -7,6 +7,8 @@
 #include <QCryptographicHash>
 #include <QDir>
 #include <QJsonArray>
+#include <QSet>
+#include <cstring>
 #include <gtest/gtest.h>
 
 namespace {
@@ -230,6 +232,7 @@ TEST(CardgenFixtures, Mp4StreamsAsFfprobeSeesThem)
 // repeated at 936) and names its own file, or another one when damaged so.
 TEST(CardgenFixtures, TrailersAtTheirPlace)
 {
+    int checked = 0;
     for (const char *name : {"record", "record-mixed", "record-mf2pw", "record-16"}) {
         const QJsonObject m = manifest(QString::fromLatin1(name));
         for (const QJsonValue &v : m[QStringLiteral("entries")].toArray()) {
@@ -250,8 +253,10 @@ TEST(CardgenFixtures, TrailersAtTheirPlace)
                 EXPECT_EQ(t.mid(936, 28), t.left(28));
             else
                 EXPECT_NE(readBytes(path, -1024, 28), t.left(28)) << "a current trailer must not pass for an older one";
+            ++checked;
         }
     }
+    EXPECT_EQ(checked, 3 + 4 + 4 + 3 + 1) << "recordings with a trailer";
 }
 
 // MF2 files: magic, header and the scrambled password.
@@ -289,6 +294,149 @@ TEST(CardgenFixtures, Mf2HeadersAndPassword)
         }
         EXPECT_GT(seen, 0) << c.card;
     }
+}
+
+// Every MF2 packet of every MF2 file walked from the header on: the counts of
+// the manifest, audio stamped one second late, and each deliberate fault
+// really present in the file that claims it.
+TEST(CardgenFixtures, Mf2PacketsAndTheirFaults)
+{
+    QSet<QString> faultsSeen;
+    for (const char *name : {"record-mixed", "record-mf2pw"}) {
+        const QJsonObject m = manifest(QString::fromLatin1(name));
+        for (const QJsonValue &v : m[QStringLiteral("entries")].toArray()) {
+            const QJsonObject e = v.toObject();
+            if (e[QStringLiteral("container")].toString() != QLatin1String("mf2"))
+                continue;
+            const QString damage = e[QStringLiteral("damage")].toString();
+            const QByteArray f = readBytes(QDir(card(QString::fromLatin1(name))).filePath(e[QStringLiteral("path")].toString()));
+            if (damage == QLatin1String("bad-magic")) {
+                EXPECT_TRUE(f.left(4) != "MF2H" && f.left(4) != "MF2I");
+                faultsSeen << damage;
+                continue;
+            }
+            const bool locked = f.left(4) == "MF2I";
+            const int headerSize = locked ? 88 : 52;
+            qint64 p = 16 + headerSize + qint64(leAt(f, 16, 4));
+            QMap<QByteArray, int> counts;
+            QMap<int, qint64> lastVideo;
+            qint64 firstAudio = -1;
+            bool sizePastEnd = false, backward = false;
+            while (p + 16 <= f.size()) {
+                const QByteArray magic = f.mid(int(p), 4);
+                if (magic != "MF2V" && magic != "MF2A" && magic != "MF2D")
+                    break;
+                const int track = quint8(f.at(int(p) + 4));
+                const qint64 stamp = qint64(leAt(f, int(p) + 8, 4));
+                const qint64 size = qint64(leAt(f, int(p) + 12, 4));
+                if (p + 16 + size > f.size()) {
+                    sizePastEnd = true;
+                    break;
+                }
+                if (magic == "MF2V") {
+                    backward |= lastVideo.contains(track) && stamp < lastVideo[track];
+                    lastVideo[track] = stamp;
+                    ++counts[magic + char('0' + track)];
+                } else {
+                    ++counts[magic];
+                }
+                if (magic == "MF2A" && firstAudio < 0)
+                    firstAudio = stamp;
+                p += 16 + size;
+            }
+            EXPECT_EQ(sizePastEnd, damage == QLatin1String("size-past-end")) << name;
+            EXPECT_EQ(backward, damage == QLatin1String("time-backward")) << name;
+            if (!damage.isEmpty()) {
+                faultsSeen << damage;
+                continue;
+            }
+            const bool old = e[QStringLiteral("trailer")].toString() == QLatin1String("old");
+            EXPECT_EQ(p, f.size() - (old ? 1024 : 2048)) << "packets must end where the trailer begins";
+            EXPECT_EQ(firstAudio, 1000);
+            EXPECT_EQ(counts.value("MF2V0"), e[QStringLiteral("frames")].toArray().at(0).toInt());
+            EXPECT_EQ(counts.value("MF2V1"), e[QStringLiteral("frames")].toArray().at(1).toInt());
+            EXPECT_EQ(counts.value("MF2A"), asInt(e[QStringLiteral("audioFrames")]));
+            EXPECT_EQ(counts.value("MF2D"), asInt(e[QStringLiteral("dataPackets")]));
+        }
+    }
+    EXPECT_EQ(faultsSeen, (QSet<QString>{"bad-magic", "size-past-end", "time-backward"}));
+}
+
+// The damaged index banks carry the fault they claim, at the entry they name.
+TEST(CardgenFixtures, IndexFaultsArePresent)
+{
+    const QJsonObject m = manifest(QStringLiteral("index-damaged"));
+    const qint64 bankSize = asI64(m[QStringLiteral("bankSize")]);
+    QSet<QString> seen;
+    for (const QJsonValue &v : m[QStringLiteral("entries")].toArray()) {
+        const QJsonObject e = v.toObject();
+        const QString damage = e[QStringLiteral("damage")].toString();
+        if (damage == QLatin1String("truncated")) {
+            const QFileInfo data(QDir(card(QStringLiteral("index-damaged"))).filePath(e[QStringLiteral("path")].toString()));
+            EXPECT_EQ(data.size() % bankSize, bankSize / 2);
+            seen << damage;
+        }
+        if (damage != QLatin1String("time-backward") && damage != QLatin1String("size-past-end"))
+            continue;
+        const QByteArray bank = bankOf(QStringLiteral("index-damaged"), e);
+        const qint64 dataEnd = asI64(e[QStringLiteral("dataEnd")]);
+        const int target = asInt(e[QStringLiteral("damagedEntry")]);
+        qint64 p = 33792, previousUs = 0;
+        for (int i = 0; i < target; ++i) {
+            previousUs = qint64(leAt(bank, int(p) + 14, 4)) * 1000000 + qint64(leAt(bank, int(p) + 18, 4));
+            p += 45 + qint32(leAt(bank, int(p) + 10, 4));
+        }
+        const qint64 us = qint64(leAt(bank, int(p) + 14, 4)) * 1000000 + qint64(leAt(bank, int(p) + 18, 4));
+        if (damage == QLatin1String("time-backward"))
+            EXPECT_LT(us, previousUs);
+        else
+            EXPECT_GT(p + 45 + qint32(leAt(bank, int(p) + 10, 4)), dataEnd);
+        seen << damage;
+    }
+    EXPECT_EQ(seen, (QSet<QString>{"truncated", "time-backward", "size-past-end"}));
+}
+
+// The MP4 data track, read back through ffmpeg, holds the telemetry items:
+// one G-sensor item of ten samples and one GPS fix per packet.
+TEST(CardgenFixtures, Mp4TelemetryItems)
+{
+    const QJsonObject e = manifest(QStringLiteral("record"))[QStringLiteral("entries")].toArray().first().toObject();
+    const RunResult r = run(QStringLiteral("ffmpeg"), {"-v", "error", "-i", QDir(card(QStringLiteral("record"))).filePath(e[QStringLiteral("path")].toString()),
+                                                        "-map", "0:d", "-c", "copy", "-f", "data", "-"});
+    ASSERT_EQ(r.exitCode, 0) << r.err.constData();
+    const QByteArray d = r.out;
+    int gps = 0, gsensor = 0;
+    // Packets follow each other in the stream; each begins with its 12-byte prefix.
+    for (int packet = 0; packet + 12 <= d.size();) {
+        int p = packet + 12;
+        for (int item = 0; item < int(leAt(d, packet + 8, 4)); ++item) {
+            const quint32 type = quint32(leAt(d, p, 4));
+            const int count = int(leAt(d, p + 8, 4));
+            if (type == 2) {
+                const QByteArray body = d.mid(p + 32, int(leAt(d, p + 4, 4)));
+                const int at = leAt(body, 0, 4) == 3 ? 12 : 96;
+                double lat;
+                const quint64 bits = leAt(body, at, 8);
+                memcpy(&lat, &bits, 8);
+                EXPECT_GT(lat, 4700.0) << "latitude in degrees and minutes";
+                EXPECT_LT(lat, 4900.0);
+                ++gps;
+                p += 32 + body.size();
+            } else if (type == 3) {
+                gsensor += count;
+                p += 32 + 20 * count;
+            } else if (type == 1) {
+                p += 32;
+                for (int i = 0; i < count; ++i)
+                    p += 20 + int(leAt(d, p + 16, 4));
+            } else {
+                p += 32 + (type == 4 ? 19 * count : 0);
+            }
+        }
+        packet = p;
+    }
+    EXPECT_EQ(gps, asInt(e[QStringLiteral("gpsSamples")]));
+    EXPECT_EQ(gsensor, asInt(e[QStringLiteral("gsensorSamples")]));
 }
 
 // md5sum agrees with the digest stored in the settings image.

@@ -91,7 +91,6 @@ int IndexCardWriter::buildBank(Bank *bank, bool hardStop, quint64 *sequence, QSt
         packets.append(p);
     }
 
-    DriveModel drive(o.seed + quint32(bank->ordinal) * 7919u);
     const DriveSegment seg = drive.next(bank->start, o.seconds, hardStop);
     for (int sec = 0; sec < o.seconds; ++sec) {
         Packet g;

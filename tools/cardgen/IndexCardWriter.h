@@ -2,6 +2,7 @@
 // Writes an index-store card: the index file with its head and setup block,
 // data files cut into banks, and optionally a Smart Backup archive of them.
 #include "CardOptions.h"
+#include "DriveModel.h"
 
 #include <QByteArray>
 #include <QJsonObject>
@@ -20,7 +21,7 @@ public:
     static constexpr qint64 kSetupBlockOffset = 512000;
     static constexpr int kSetupBlockSize = 431;
 
-    explicit IndexCardWriter(const CardOptions &options) : o(options) {}
+    explicit IndexCardWriter(const CardOptions &options) : o(options), drive(options.seed) {}
     int write(CardOutput *out, QJsonObject *manifest, QString *error);
 
 private:
@@ -45,6 +46,7 @@ private:
     qint64 headerOffset() const { return o.headerAtEnd ? bankSize - kHeaderFromEnd : kHeaderNearStart; }
 
     const CardOptions &o;
+    DriveModel drive;   // one drive through all recordings, in time order
     qint64 bankSize = 0;
     int banksPerFile = 0;
 };

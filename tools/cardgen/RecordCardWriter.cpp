@@ -18,10 +18,8 @@ extern "C" {
 
 namespace {
 
-constexpr int kTrailerSize = 1696;
-constexpr int kTrailerSpan = 2048;       // the trailer starts this far before the end
-constexpr int kOldTrailerSize = 1000;
-constexpr int kOldTrailerSpan = 1024;
+constexpr int kTrailerSpan = 2048;       // 1696-byte trailer, then 352 bytes nobody reads
+constexpr int kOldTrailerSpan = 1024;    // 1000-byte older trailer, then 24 bytes
 constexpr int kMf2Descriptor = 4128;
 constexpr quint64 kUptimeMs = 3600000;   // G-sensor clock at the first recording
 
@@ -113,7 +111,7 @@ QByteArray RecordCardWriter::telemetryPacket(const Recording &r, int second, con
     return p;
 }
 
-int RecordCardWriter::encode(const Recording &r, bool hardStop, Media *media, QString *error) const
+int RecordCardWriter::encode(const Recording &r, bool hardStop, Media *media, QString *error)
 {
     const int frames = o.seconds * o.fps;
     for (int s = 0; s < r.streams; ++s) {
@@ -134,7 +132,6 @@ int RecordCardWriter::encode(const Recording &r, bool hardStop, Media *media, QS
     }
     if (AacEncoder::encodeTone(o.seconds, 330.0 + 55.0 * (r.ordinal % 5), &media->audio, &media->audioConfig, error) < 0)
         return -1;
-    DriveModel drive(o.seed + quint32(r.ordinal) * 7919u);
     const DriveSegment seg = drive.next(r.start, o.seconds, hardStop);
     for (int sec = 0; sec < o.seconds; ++sec)
         media->telemetry.append(telemetryPacket(r, sec, seg));

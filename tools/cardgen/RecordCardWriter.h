@@ -3,6 +3,7 @@
 // a metadata trailer, the marker file and the camera's settings file.
 #include "AacEncoder.h"
 #include "CardOptions.h"
+#include "DriveModel.h"
 #include "VideoEncoder.h"
 
 #include <QJsonObject>
@@ -13,7 +14,7 @@ class CardOutput;
 class RecordCardWriter
 {
 public:
-    explicit RecordCardWriter(const CardOptions &options) : o(options) {}
+    explicit RecordCardWriter(const CardOptions &options) : o(options), drive(options.seed) {}
     int write(CardOutput *out, QJsonObject *manifest, QString *error);
 
 private:
@@ -41,12 +42,13 @@ private:
         int streams = 0;
     };
 
-    int encode(const Recording &r, bool hardStop, Media *media, QString *error) const;
-    QByteArray telemetryPacket(const Recording &r, int second, const struct DriveSegment &seg) const;
+    int encode(const Recording &r, bool hardStop, Media *media, QString *error);
+    QByteArray telemetryPacket(const Recording &r, int second, const DriveSegment &seg) const;
     int writeMp4(CardOutput *out, const QString &path, const Media &media, QString *error) const;
     QByteArray mf2File(const Recording &r, const Media &media) const;
     QByteArray trailer(const Recording &r, bool forMp4) const;
     QString fileName(const Recording &r) const;
 
     const CardOptions &o;
+    DriveModel drive;   // one drive through all recordings, in time order
 };
