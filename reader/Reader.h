@@ -14,6 +14,8 @@
 #include <QSet>
 #include <QVector>
 
+class RecordFileScan;
+
 class Reader
 {
 public:
@@ -96,7 +98,7 @@ private:
     };
 
     bool unlock(PasswordKind kind, const QString &root, const QByteArray &stored, int length);
-    int finishRecordScan(class RecordFileScan &scan, Catalogue &next);
+    int finishRecordScan(RecordFileScan &scan, Catalogue &next);
     QStringList dataFiles(const QString &root, qint64 areaSize, bool *missing) const;
 
     mutable QMutex lock;

@@ -1,6 +1,7 @@
 // Record-file stores through the Reader: what a folder scan keeps and skips,
 // single files, the MF2 password gate and the card's own files.
 #include "CardFiles.h"
+#include "FileAccess.h"
 #include "Reader.h"
 
 #include <QTemporaryDir>
@@ -71,6 +72,19 @@ TEST(RecordStore, FolderScanSkipsEverythingThatIsNotARecording)
     EXPECT_EQ(reader.widths().mid(0, 3), (QVector<int>{320, 0, 0}));
     EXPECT_EQ(reader.source().kind, SourceKind::Folder);
     EXPECT_TRUE(reader.settingsFilePath().isEmpty());
+}
+
+TEST(RecordStore, ScanReadsOnlyTheTrailerInAtMostTwoReads)
+{
+    QTemporaryDir tmp;
+    for (int i = 1; i <= 10; ++i)
+        addRecording(tmp.path(), name(i), 2, QByteArray(100000, 'm'));
+    recording(tmp.path(), name(11), olderTrailer(name(11).toUtf8(), 2, 60), QByteArray(100000, 'm'));
+    Reader reader;
+    resetReadStatistics();
+    ASSERT_EQ(reader.scanFolder(tmp.path()), 11);
+    EXPECT_EQ(readStatistics().calls, 10u * 2 + 1);
+    EXPECT_EQ(readStatistics().bytes, 10u * (1000 + 1696) + 1000);
 }
 
 TEST(RecordStore, ScanCardNeedsRecordingsAndNamesItsSettingsFile)
