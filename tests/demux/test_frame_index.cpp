@@ -107,22 +107,22 @@ TEST(FrameIndexEntry, LoadsEveryFieldFromItsLittleEndianOffset)
     for (size_t i = 0; i < sizeof raw; ++i)
         raw[i] = uint8_t(i);
     const FrameIndexEntry e = FrameIndexEntry::load(raw + 1); // at an odd address
-    EXPECT_EQ(e.marker, 0x0201);
+    EXPECT_EQ(+e.marker, 0x0201);
     EXPECT_EQ(e.sequence64(), 0x0A09080706050403ull);
     EXPECT_EQ(e.serial(), 0x06050403u);
-    EXPECT_EQ(e.size, 0x0E0D0C0B);
-    EXPECT_EQ(e.sec, 0x1211100Fu);
-    EXPECT_EQ(e.usec, 0x16151413u);
+    EXPECT_EQ(+e.size, 0x0E0D0C0B);
+    EXPECT_EQ(+e.sec, 0x1211100Fu);
+    EXPECT_EQ(+e.usec, 0x16151413u);
     EXPECT_EQ(e.gop, 0x17);
     EXPECT_EQ(e.rate, 0x18);
     EXPECT_EQ(e.res, 0x19);
     EXPECT_EQ(e.channel, 0x1A);
-    EXPECT_EQ(e.catalogueIndex, 0x1C1B);
-    EXPECT_EQ(e.field28, 0x201F1E1Du);
-    EXPECT_EQ(e.field32, 0x24232221u);
+    EXPECT_EQ(+e.catalogueIndex, 0x1C1B);
+    EXPECT_EQ(+e.field28, 0x201F1E1Du);
+    EXPECT_EQ(+e.field32, 0x24232221u);
     EXPECT_EQ(e.field36, 0x25);
-    EXPECT_EQ(e.payloadOffset, 0x29282726u);
-    EXPECT_EQ(e.field41, 0x2D2C2B2Au);
+    EXPECT_EQ(+e.payloadOffset, 0x29282726u);
+    EXPECT_EQ(+e.field41, 0x2D2C2B2Au);
     uint8_t back[FrameIndexEntry::Size];
     e.store(back);
     EXPECT_EQ(memcmp(back, raw + 1, sizeof back), 0);
@@ -141,8 +141,8 @@ TEST(BankWalk, IndexesEveryPacketWithItsPayloadAndGSensorSamples)
     EXPECT_EQ(r.entries, index.size());
     std::map<uint16_t, int> perMarker;
     for (const FrameIndexEntry &e : index) {
-        ++perMarker[e.marker];
-        EXPECT_EQ(e.catalogueIndex, 7);
+        ++perMarker[uint16_t(e.marker)];
+        EXPECT_EQ(+e.catalogueIndex, 7);
         if (e.marker == FrameIndexEntry::Video) {
             EXPECT_EQ(payloadOf(b, e), framePayload(e.channel, int(e.timeMs() - int64_t(T0) * 1000) / 100));
         }
@@ -150,9 +150,9 @@ TEST(BankWalk, IndexesEveryPacketWithItsPayloadAndGSensorSamples)
     EXPECT_EQ(perMarker, (std::map<uint16_t, int>{{FrameIndexEntry::Video, 90}, {FrameIndexEntry::Audio, 30},
                                                   {FrameIndexEntry::GSensor, 3}, {FrameIndexEntry::Gps, 3}}));
     ASSERT_EQ(samples.size(), 9u);
-    EXPECT_EQ(samples[4].sec, 1u);
-    EXPECT_EQ(samples[4].usec, 300000u);
-    EXPECT_EQ(samples[4].x, 2001);
+    EXPECT_EQ(+samples[4].sec, 1u);
+    EXPECT_EQ(+samples[4].usec, 300000u);
+    EXPECT_EQ(+samples[4].x, 2001);
 }
 
 TEST(BankWalk, DamagedAndOddEntries)
@@ -185,8 +185,8 @@ TEST(BankWalk, DamagedAndOddEntries)
          },
          all, true,
          [](const std::vector<FrameIndexEntry> &x) {
-             EXPECT_EQ(x[1].marker, FrameIndexEntry::TimeBackward);
-             EXPECT_NE(x[2].marker, FrameIndexEntry::TimeBackward);
+             EXPECT_EQ(+x[1].marker, FrameIndexEntry::TimeBackward);
+             EXPECT_NE(+x[2].marker, FrameIndexEntry::TimeBackward);
          }},
         {"microseconds borrow into a backward second",
          [&](BankBuilder &b) {
@@ -197,7 +197,7 @@ TEST(BankWalk, DamagedAndOddEntries)
              });
              return b.bytes.size();
          },
-         all, true, [](const std::vector<FrameIndexEntry> &x) { EXPECT_EQ(x[4].marker, FrameIndexEntry::TimeBackward); }},
+         all, true, [](const std::vector<FrameIndexEntry> &x) { EXPECT_EQ(+x[4].marker, FrameIndexEntry::TimeBackward); }},
         {"unknown marker and channel 9 are skipped",
          [&](BankBuilder &b) {
              edit(b, 4, [](FrameIndexEntry &e) { e.marker = 0x1234; });
@@ -366,7 +366,7 @@ TEST(Seek, ForwardAndBackwardIndexes)
     EXPECT_EQ(position, 0u);
     // An audio entry of channel 0 with GOP byte 0 is not a key frame.
     std::vector<FrameIndexEntry> audioFirst(forward.begin() + 5, forward.end());
-    ASSERT_EQ(audioFirst.front().marker, FrameIndexEntry::Audio);
+    ASSERT_EQ(+audioFirst.front().marker, FrameIndexEntry::Audio);
     position = 99;
     EXPECT_FALSE(FrameIndex::seekForward(audioFirst, T0 - 10, position));
     EXPECT_EQ(position, 99u);
