@@ -35,7 +35,7 @@ test: build
 
 test-asan: deps
 	@$(CLANG) cmake -S . -B $(ASAN_BUILD) -DCMAKE_BUILD_TYPE=Debug -DZV_GUI=OFF -DZV_SANITIZE=ON -DZV_FUZZ=ON \
-		-DZV_FIXTURE_DIR=$(ABS_BUILD)/fixtures >/dev/null
+		-DZV_FIXTURE_DIR=$(ABS_BUILD)/fixtures -DZV_CARDGEN=$(ABS_BUILD)/tools/cardgen/cardgen >/dev/null
 	@cmake --build $(ASAN_BUILD) -j$(JOBS)
 	cd $(ASAN_BUILD) && ctest --output-on-failure -j$(JOBS)
 
@@ -44,13 +44,13 @@ bench: build
 
 fuzz: deps
 	@$(CLANG) cmake -S . -B $(ASAN_BUILD) -DCMAKE_BUILD_TYPE=Debug -DZV_GUI=OFF -DZV_SANITIZE=ON -DZV_FUZZ=ON \
-		-DZV_FIXTURE_DIR=$(ABS_BUILD)/fixtures >/dev/null
+		-DZV_FIXTURE_DIR=$(ABS_BUILD)/fixtures -DZV_CARDGEN=$(ABS_BUILD)/tools/cardgen/cardgen >/dev/null
 	@cmake --build $(ASAN_BUILD) -j$(JOBS)
 	@scripts/run-fuzz $(ASAN_BUILD) $(FUZZ_SECONDS)
 
 tsan: deps
 	@$(CLANG) cmake -S . -B $(TSAN_BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DZV_GUI=OFF -DZV_TSAN=ON \
-		-DZV_FIXTURE_DIR=$(ABS_BUILD)/fixtures >/dev/null
+		-DZV_FIXTURE_DIR=$(ABS_BUILD)/fixtures -DZV_CARDGEN=$(ABS_BUILD)/tools/cardgen/cardgen >/dev/null
 	@cmake --build $(TSAN_BUILD) -j$(JOBS)
 	cd $(TSAN_BUILD) && ctest --output-on-failure -L stress
 
