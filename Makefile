@@ -33,7 +33,7 @@ test: build
 	cd $(BUILD) && xvfb-run -a -s "-screen 0 1920x1080x24" ctest --output-on-failure -j$(JOBS)
 	@$(MAKE) --no-print-directory test-asan
 
-test-asan: deps
+test-asan: build
 	@$(CLANG) cmake -S . -B $(ASAN_BUILD) -DCMAKE_BUILD_TYPE=Debug -DZV_GUI=OFF -DZV_SANITIZE=ON -DZV_FUZZ=ON \
 		-DZV_FIXTURE_DIR=$(ABS_BUILD)/fixtures -DZV_CARDGEN=$(ABS_BUILD)/tools/cardgen/cardgen >/dev/null
 	@cmake --build $(ASAN_BUILD) -j$(JOBS)
@@ -42,13 +42,13 @@ test-asan: deps
 bench: build
 	@scripts/run-bench $(BUILD)
 
-fuzz: deps
+fuzz: build
 	@$(CLANG) cmake -S . -B $(ASAN_BUILD) -DCMAKE_BUILD_TYPE=Debug -DZV_GUI=OFF -DZV_SANITIZE=ON -DZV_FUZZ=ON \
 		-DZV_FIXTURE_DIR=$(ABS_BUILD)/fixtures -DZV_CARDGEN=$(ABS_BUILD)/tools/cardgen/cardgen >/dev/null
 	@cmake --build $(ASAN_BUILD) -j$(JOBS)
 	@scripts/run-fuzz $(ASAN_BUILD) $(FUZZ_SECONDS)
 
-tsan: deps
+tsan: build
 	@$(CLANG) cmake -S . -B $(TSAN_BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DZV_GUI=OFF -DZV_TSAN=ON \
 		-DZV_FIXTURE_DIR=$(ABS_BUILD)/fixtures -DZV_CARDGEN=$(ABS_BUILD)/tools/cardgen/cardgen >/dev/null
 	@cmake --build $(TSAN_BUILD) -j$(JOBS)
