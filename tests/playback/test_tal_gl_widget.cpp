@@ -2,6 +2,7 @@
 // against ffmpeg's own RGB conversion of the same frame, brightness and
 // contrast factors, zoom and pan geometry, the item hand-over and the mouse
 // signals.
+#include "H265Decoder.h"
 #include "H26xFrameItem.h"
 #include "MediaTools.h"
 #include "TalGLWidget.h"
@@ -42,26 +43,44 @@ double psnr(const QImage &image, const QByteArray &rgb24)
 class TalGLWidgetTest : public ::testing::Test
 {
 protected:
-    void SetUp() override
+    void SetUp() override { m_yuv = decodedPicture(Width, Height); }
+
+    // One testsrc2 picture of w x h encoded by ffmpeg (HEVC) and decoded by
+    // H265Decoder, also kept in a file for ffmpeg's RGB conversion.
+    QByteArray decodedPicture(int w, int h)
     {
         QString error;
-        m_yuvPath = m_dir.filePath("frame.yuv");
-        runTool("ffmpeg", {"-v", "error", "-y", "-f", "lavfi", "-i",
-                           QString("testsrc2=size=%1x%2").arg(Width).arg(Height), "-frames:v", "1", "-pix_fmt",
-                           "yuv420p", "-f", "rawvideo", m_yuvPath},
+        const QString clip = m_dir.filePath(QString("frame-%1x%2.hevc").arg(w).arg(h));
+        runTool("ffmpeg", {"-v", "error", "-y", "-f", "lavfi", "-i", QString("testsrc2=size=%1x%2").arg(w).arg(h),
+                           "-frames:v", "1", "-pix_fmt", "yuv420p", "-c:v", "libx265", "-x265-params",
+                           "log-level=error", "-f", "hevc", clip},
                 &error);
-        ASSERT_TRUE(error.isEmpty()) << error.toStdString();
-        m_yuv = readWholeFile(m_yuvPath);
-        ASSERT_EQ(m_yuv.size(), Width * Height * 3 / 2);
+        EXPECT_TRUE(error.isEmpty()) << error.toStdString();
+        const QByteArray stream = readWholeFile(clip);
+        H265Decoder decoder(0);
+        EXPECT_EQ(decoder.initCodec(H265Decoder::H265, w, h), 0);
+        QByteArray picture(decoder.decodedFrameSize(), 0);
+        uint8_t *out = reinterpret_cast<uint8_t *>(picture.data());
+        FrameIndexEntry record, shown;
+        if (!decoder.decode(reinterpret_cast<const uint8_t *>(stream.constData()), stream.size(), record, out, &shown)) {
+            EXPECT_EQ(decoder.drain(out, &shown), decoder.decodedFrameSize());
+        }
+        QFile file(yuvPath(w, h));
+        EXPECT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write(picture);
+        return picture;
     }
 
-    // ffmpeg's conversion of the frame to packed RGB, with extra options.
-    QByteArray ffmpegRgb(const QStringList &inputOptions)
+    QString yuvPath(int w, int h) const { return m_dir.filePath(QString("frame-%1x%2.yuv").arg(w).arg(h)); }
+
+    // ffmpeg's conversion of the picture to packed RGB, read as full range.
+    QByteArray ffmpegRgb(int w, int h)
     {
         QString error;
-        QStringList arguments = {"-v", "error", "-f", "rawvideo", "-s", QString("%1x%2").arg(Width).arg(Height)};
-        arguments << inputOptions << "-i" << m_yuvPath << "-f" << "rawvideo" << "-pix_fmt" << "rgb24" << "-";
-        const QByteArray rgb = runTool("ffmpeg", arguments, &error);
+        const QByteArray rgb =
+            runTool("ffmpeg", {"-v", "error", "-f", "rawvideo", "-s", QString("%1x%2").arg(w).arg(h), "-pix_fmt",
+                               "yuvj420p", "-i", yuvPath(w, h), "-f", "rawvideo", "-pix_fmt", "rgb24", "-"},
+                    &error);
         EXPECT_TRUE(error.isEmpty()) << error.toStdString();
         return rgb;
     }
@@ -83,7 +102,6 @@ protected:
     }
 
     QTemporaryDir m_dir;
-    QString m_yuvPath;
     QByteArray m_yuv;
 };
 
@@ -94,24 +112,33 @@ protected:
 // pattern; a swapped, shifted or flipped plane falls far below the bound.
 TEST_F(TalGLWidgetTest, PictureMatchesFfmpegConversion)
 {
-    TalGLWidget view(0, Width, Height);
-    view.resize(Width, Height);
-    view.updateView(frameItem(Width * Height * 3 / 2));
-    EXPECT_EQ(view.pictureSeconds(), 1234u);
-    const QImage shown = show(view);
-    ASSERT_EQ(shown.size(), QSize(Width, Height));
-    if (qEnvironmentVariableIsSet("ZV_SCREENSHOT"))
-        shown.save(qEnvironmentVariable("ZV_SCREENSHOT"));
+    // 324 wide: chroma rows of 162 bytes, not a multiple of the default unpack alignment.
+    for (const QSize size : {QSize(Width, Height), QSize(324, 180)}) {
+        SCOPED_TRACE(size.width());
+        const QByteArray picture = size == QSize(Width, Height) ? m_yuv : decodedPicture(size.width(), size.height());
+        TalGLWidget view(0, size.width(), size.height());
+        view.resize(size);
+        FrameIndexEntry record;
+        record.sec = 1234;
+        view.updateView(new H26xFrameItem(reinterpret_cast<const uint8_t *>(picture.constData()), picture.size(), record));
+        EXPECT_EQ(view.pictureSeconds(), 1234u);
+        const QImage shown = show(view);
+        ASSERT_EQ(shown.size(), size);
+        if (qEnvironmentVariableIsSet("ZV_SCREENSHOT") && size == QSize(Width, Height))
+            shown.save(qEnvironmentVariable("ZV_SCREENSHOT"));
 
-    const QByteArray reference = ffmpegRgb({"-pix_fmt", "yuvj420p"});
-    std::vector<uint32_t> still(Width * Height);
-    view.toRgb32(still.data());
-    const QImage stillImage(reinterpret_cast<const uchar *>(still.data()), Width, Height, QImage::Format_RGB32);
-    const double shownPsnr = psnr(shown, reference);
-    const double stillPsnr = psnr(stillImage, reference);
-    printf("PSNR against ffmpeg's full-range conversion: shown %.2f dB, still %.2f dB\n", shownPsnr, stillPsnr);
-    EXPECT_GE(shownPsnr, 20.0);
-    EXPECT_GE(stillPsnr, 40.0);
+        const QByteArray reference = ffmpegRgb(size.width(), size.height());
+        std::vector<uint32_t> still(size_t(size.width() * size.height()));
+        view.toRgb32(still.data());
+        const QImage stillImage(reinterpret_cast<const uchar *>(still.data()), size.width(), size.height(),
+                                QImage::Format_RGB32);
+        const double shownPsnr = psnr(shown, reference);
+        const double stillPsnr = psnr(stillImage, reference);
+        printf("%dx%d PSNR against ffmpeg's full-range conversion: shown %.2f dB, still %.2f dB\n", size.width(),
+               size.height(), shownPsnr, stillPsnr);
+        EXPECT_GE(shownPsnr, 20.0);
+        EXPECT_GE(stillPsnr, 40.0);
+    }
 
     // A grey frame has no chroma: the shader must give back Y in every channel.
     TalGLWidget grey(1, Width, Height);
