@@ -1,7 +1,4 @@
 // The MP4 demuxer on arbitrary files: open, describe and read every packet.
-// Needs the pavona_av_media library linked beside reader; without it the
-// target builds as an empty run and says so at compile time.
-#if __has_include("pavona_av_demuxer.h")
 #include "pavona_av_demuxer.h"
 
 extern "C" {
@@ -86,13 +83,3 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     PVNA_AV_DEMUX_Destroy(handle);
     return 0;
 }
-#else
-#warning "fuzz_mp4_demux: link pavona_av_media to fuzz the demuxer"
-#include <cstddef>
-#include <cstdint>
-
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t *, size_t)
-{
-    return 0;
-}
-#endif
