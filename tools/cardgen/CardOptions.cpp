@@ -8,7 +8,8 @@ namespace {
 const char *kUsage =
     "usage: cardgen index  OUTDIR [options]   write an index-store card\n"
     "       cardgen record OUTDIR [options]   write a record-file card\n"
-    "OUTDIR must be absent or empty. Output is the same bytes for the same options.\n"
+    "OUTDIR must be absent or empty. Output is the same bytes for the same options\n"
+    "(record file names carry local time, so also the same time zone).\n"
     "\n"
     "common:\n"
     "  --channels N          camera channels, 1..8 (default 2)\n"
@@ -25,7 +26,8 @@ const char *kUsage =
     "  --seed N              seed of the simulated drive (default 1)\n"
     "  --preset NAME         x264/x265 preset (default ultrafast)\n"
     "  --manifest FILE.json  write what was generated\n"
-    "  --damage LIST         extra damaged recordings or banks: truncated, bad-magic,\n"
+    "  --damage LIST         one extra damaged recording or bank per kind, after the\n"
+    "                        others: truncated, bad-magic,\n"
     "                        size-past-end, time-backward, and for record cards also\n"
     "                        foreign-trailer, zero-length\n"
     "index:\n"
@@ -36,7 +38,7 @@ const char *kUsage =
     "  --header-at start|end bank header at 16384 or at bank size - 204800\n"
     "  --password TEXT       card password, up to 8 printable ASCII characters\n"
     "  --model XXXX          four-character model code (default ZV08)\n"
-    "  --archive FILE.smb    also pack every recording bank into a Smart Backup archive\n"
+    "  --archive FILE.smb    also pack the sound recording banks into a Smart Backup archive\n"
     "                        (needs --header-at end)\n"
     "  --archive-password T  archive password, up to 12 bytes\n"
     "record:\n"
@@ -378,10 +380,6 @@ int CardOptions::validate(QString *error)
         }
         if (!archivePassword.isEmpty() && archive.isEmpty()) {
             *error = QStringLiteral("--archive-password needs --archive");
-            return -1;
-        }
-        if (bankSize > 0 && bankSize % 512 != 0) {
-            *error = QStringLiteral("bank size %1 is not a multiple of 512").arg(bankSize);
             return -1;
         }
     }
