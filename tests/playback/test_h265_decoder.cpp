@@ -152,13 +152,13 @@ TEST_F(H265DecoderTest, PicturesMatchFfmpegAndKeepTheirPacketRecords)
             SCOPED_TRACE(i);
             EXPECT_TRUE(pictures[i].bytes ==
                         stream.reference.mid(i * decoder.decodedFrameSize(), decoder.decodedFrameSize()));
-            EXPECT_EQ(pictures[i].record.payloadOffset, stream.framePacket[size_t(i)]);
+            EXPECT_EQ(uint32_t(pictures[i].record.payloadOffset), stream.framePacket[size_t(i)]);
             const auto packet = std::find_if(stream.packets.begin(), stream.packets.end(), [&](const Packet &p) {
                 return p.record.payloadOffset == pictures[i].record.payloadOffset;
             });
             ASSERT_NE(packet, stream.packets.end());
             EXPECT_EQ(pictures[i].record.timeMs(), packet->record.timeMs());
-            EXPECT_EQ(pictures[i].record.gop, packet->record.gop);
+            EXPECT_EQ(int(pictures[i].record.gop), int(packet->record.gop));
             EXPECT_EQ(pictures[i].record.serial(), packet->record.serial());
             reordered = reordered || pictures[i].record.serial() != uint32_t(i);
         }
@@ -258,7 +258,7 @@ TEST_F(H265DecoderTest, FlushAndRestartDropPendingPictures)
         const std::vector<Picture> after = decodeAll(decoder, second.packets);
         ASSERT_EQ(int(after.size()), FrameCount);
         for (const Picture &picture : after)
-            EXPECT_EQ(picture.record.catalogueIndex, 2);
+            EXPECT_EQ(int(picture.record.catalogueIndex), 2);
         EXPECT_TRUE(after[0].bytes == second.reference.left(decoder.decodedFrameSize()));
     }
 }
