@@ -10,7 +10,9 @@
 #include <QApplication>
 #include <QImage>
 #include <QMouseEvent>
+#include <QOpenGLContext>
 #include <QSignalSpy>
+#include <QSurfaceFormat>
 #include <QTemporaryDir>
 #include <QTest>
 #include <gtest/gtest.h>
@@ -124,6 +126,12 @@ TEST_F(TalGLWidgetTest, PictureMatchesFfmpegConversion)
         EXPECT_EQ(view.pictureSeconds(), 1234u);
         const QImage shown = show(view);
         ASSERT_EQ(shown.size(), size);
+        const QSurfaceFormat format = view.context()->format();
+        printf("context: %s %d.%d\n", view.context()->isOpenGLES() ? "OpenGL ES" : "OpenGL", format.majorVersion(),
+               format.minorVersion());
+        if (qEnvironmentVariableIsSet("ZV_TEST_GLES")) {
+            EXPECT_TRUE(view.context()->isOpenGLES());
+        }
         if (qEnvironmentVariableIsSet("ZV_SCREENSHOT") && size == QSize(Width, Height))
             shown.save(qEnvironmentVariable("ZV_SCREENSHOT"));
 
@@ -297,8 +305,15 @@ TEST_F(TalGLWidgetTest, ClicksCarryThePaneIndex)
 
 } // namespace
 
+// ZV_TEST_GLES=1 runs the same tests on an OpenGL ES 2 context.
 int main(int argc, char **argv)
 {
+    if (qEnvironmentVariableIsSet("ZV_TEST_GLES")) {
+        QSurfaceFormat format;
+        format.setRenderableType(QSurfaceFormat::OpenGLES);
+        format.setVersion(2, 0);
+        QSurfaceFormat::setDefaultFormat(format);
+    }
     QApplication app(argc, argv);
     testing::InitGoogleTest(&argc, argv);
     return RUN_ALL_TESTS();
