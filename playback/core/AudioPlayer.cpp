@@ -72,8 +72,10 @@ int AudioPlayer::open(Kind kind, int sampleRate, int channels)
         sampleRate = PcmRate;
         channels = 1;
     }
-    if (sampleRate <= 0 || channels <= 0)
+    if (sampleRate <= 0 || channels <= 0) {
+        qDebug("[%s::%d]can't open audio. %d\n", "initCodec", __LINE__, sampleRate);
         return 2;
+    }
     m_rate = sampleRate;
     m_channels = std::min(channels, 2);
 
