@@ -520,7 +520,7 @@ int PVNA_AV_DEMUX_Open(PVNA_AV_DEMUX_Handle handle, const PVNA_AV_DEMUX_OpenPara
         PVNA_ERROR("%s: not a readable regular file\n", ctx->source);
         return fail();
     }
-    // The path is a file name, never a URL or protocol specification, and
+    // The path is a file name, never a URL or a protocol prefix, and
     // the container is MP4 whatever the bytes resemble.
     const std::string url = std::string("file:") + params->path;
     AVDictionary *options = nullptr;
