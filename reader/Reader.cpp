@@ -413,3 +413,156 @@ QVector<int> Reader::heights() const
     QMutexLocker locker(&lock);
     return cat.heights;
 }
+
+int Reader::loadBankForPlayback(int index, const BankEntry &entry, bool keepBuffer, bool backward, quint64 limit)
+{
+    QMutexLocker locker(&lock);
+    LoadedRecording::BankLoad load;
+    load.catalogueIndex = index;
+    load.keepBuffer = keepBuffer;
+    load.backward = backward;
+    load.limit = limit;
+    load.channelCount = cat.headChannels > 0 ? cat.headChannels : int(entry.channels);
+    return playback.loadBank(entry, load);
+}
+
+qint64 Reader::loadFileForPlayback(int index, const FileRecord &record, bool keepBuffer)
+{
+    QMutexLocker locker(&lock);
+    return playback.loadFile(index, record, keepBuffer);
+}
+
+int Reader::loadBankForExport(const BankEntry &entry, bool keepBuffer)
+{
+    QMutexLocker locker(&lock);
+    LoadedRecording::BankLoad load;
+    load.keepBuffer = keepBuffer;
+    load.gsensorList = false;
+    return exporting.loadBank(entry, load);
+}
+
+qint64 Reader::loadFileForExport(int index, const FileRecord &record, bool keepBuffer)
+{
+    QMutexLocker locker(&lock);
+    return exporting.loadFile(index, record, keepBuffer);
+}
+
+int Reader::nextFrame(FrameIndexEntry &entry, uint8_t *out, size_t capacity)
+{
+    QMutexLocker locker(&lock);
+    return playback.next(ParameterSets::Reading::Forward, entry, out, capacity);
+}
+
+int Reader::nextFrameBackward(uint8_t *out, size_t capacity, FrameIndexEntry &entry, bool *keyFrame)
+{
+    QMutexLocker locker(&lock);
+    const int written = playback.next(ParameterSets::Reading::Backward, entry, out, capacity);
+    if (keyFrame)
+        *keyFrame = written > 0 && entry.gop == 0;
+    return written;
+}
+
+int Reader::nextFrameExport(uint8_t *out, size_t capacity, FrameIndexEntry &entry)
+{
+    QMutexLocker locker(&lock);
+    return exporting.next(ParameterSets::Reading::Export, entry, out, capacity);
+}
+
+void Reader::seek(int mode, qint64 seconds)
+{
+    QMutexLocker locker(&lock);
+    if (mode == 0 || mode == 3)
+        playback.seek(false, seconds);
+    else if (mode == 5 || mode == 8)
+        playback.seek(true, seconds);
+}
+
+int Reader::videoHeaderForChannel(int kind, int channel, uint8_t *out, size_t capacity) const
+{
+    QMutexLocker locker(&lock);
+    return exporting.videoHeader(kind, channel, out, capacity);
+}
+
+int Reader::h265HeaderForSize(int width, int height, uint8_t *out, size_t capacity) const
+{
+    QMutexLocker locker(&lock);
+    return exporting.h265Header(width, height, out, capacity);
+}
+
+qint64 Reader::playbackPosition() const
+{
+    QMutexLocker locker(&lock);
+    return qint64(playback.position());
+}
+
+std::vector<GSensorSample> Reader::gsensorSamples() const
+{
+    QMutexLocker locker(&lock);
+    return playback.gsensor();
+}
+
+qint64 Reader::startTime() const
+{
+    QMutexLocker locker(&lock);
+    return playback.startTime();
+}
+
+qint64 Reader::endTime() const
+{
+    QMutexLocker locker(&lock);
+    return playback.endTime();
+}
+
+quint32 Reader::duration() const
+{
+    QMutexLocker locker(&lock);
+    return playback.duration();
+}
+
+int Reader::audioRate() const
+{
+    QMutexLocker locker(&lock);
+    return playback.audio().sampleRate;
+}
+
+AudioDescription Reader::audioDescription() const
+{
+    QMutexLocker locker(&lock);
+    return playback.audio();
+}
+
+std::vector<VideoTrack> Reader::videoTracks() const
+{
+    QMutexLocker locker(&lock);
+    return playback.videoTracks();
+}
+
+int Reader::loadedIndex() const
+{
+    QMutexLocker locker(&lock);
+    return playback.catalogueIndex();
+}
+
+AudioDescription Reader::exportAudioDescription() const
+{
+    QMutexLocker locker(&lock);
+    return exporting.audio();
+}
+
+std::vector<VideoTrack> Reader::exportVideoTracks() const
+{
+    QMutexLocker locker(&lock);
+    return exporting.videoTracks();
+}
+
+qint64 Reader::exportStartTime() const
+{
+    QMutexLocker locker(&lock);
+    return exporting.startTime();
+}
+
+qint64 Reader::exportEndTime() const
+{
+    QMutexLocker locker(&lock);
+    return exporting.endTime();
+}

@@ -5,6 +5,7 @@
 // the playback and export threads never see a half-built list.
 #include "BankEntry.h"
 #include "FileRecord.h"
+#include "LoadedRecording.h"
 #include "Mf2Password.h"
 #include "OpenSource.h"
 #include "PasswordCheck.h"
@@ -80,6 +81,52 @@ public:
     QVector<int> widths() const;
     QVector<int> heights() const;
 
+    // Loading a recording whole and reading it frame by frame. Each load
+    // clears the index it fills, its position and times first; playback and
+    // export keep separate state, so an export never moves playback. Every
+    // operation takes the mutex (seek and next frame are safe against each
+    // other). The next-frame operations never write beyond capacity: an
+    // entry that would not fit is skipped with a warning.
+    //
+    // Bank of an index store: 0, or -1 when its data file does not open.
+    // backward also builds the backward index; limit (0 none) is compared
+    // with the entries' 64-bit sequence field.
+    int loadBankForPlayback(int index, const BankEntry &entry, bool keepBuffer, bool backward, quint64 limit = 0);
+    // Record file (MF2 or MP4): payload bytes loaded, below 1 on failure.
+    qint64 loadFileForPlayback(int index, const FileRecord &record, bool keepBuffer);
+    int loadBankForExport(const BankEntry &entry, bool keepBuffer);
+    qint64 loadFileForExport(int index, const FileRecord &record, bool keepBuffer);
+
+    // Bytes written into out (prefix + payload), 0 at the end of the index.
+    int nextFrame(FrameIndexEntry &entry, uint8_t *out, size_t capacity);
+    int nextFrameBackward(uint8_t *out, size_t capacity, FrameIndexEntry &entry, bool *keyFrame);
+    int nextFrameExport(uint8_t *out, size_t capacity, FrameIndexEntry &entry);
+    // Playback modes 0 and 3 seek in the forward index, 5 and 8 in the
+    // backward index; others do nothing.
+    void seek(int mode, qint64 seconds);
+
+    // For the export's stream headers, from the export load: kind 0 the
+    // video parameter sets of channel, else the audio configuration. Bytes
+    // written, 0 when there are none.
+    int videoHeaderForChannel(int kind, int channel, uint8_t *out, size_t capacity) const;
+    int h265HeaderForSize(int width, int height, uint8_t *out, size_t capacity) const;
+
+    // The playback load.
+    qint64 playbackPosition() const;
+    std::vector<GSensorSample> gsensorSamples() const;
+    qint64 startTime() const;
+    qint64 endTime() const;
+    quint32 duration() const;
+    int audioRate() const;
+    AudioDescription audioDescription() const;
+    std::vector<VideoTrack> videoTracks() const;
+    int loadedIndex() const;
+    // The export load.
+    AudioDescription exportAudioDescription() const;
+    std::vector<VideoTrack> exportVideoTracks() const;
+    qint64 exportStartTime() const;
+    qint64 exportEndTime() const;
+
 private:
     struct Catalogue {
         OpenSource source;
@@ -108,4 +155,6 @@ private:
     bool refused = false;
     int storageMode = 1;
     Catalogue cat;
+    LoadedRecording playback;
+    LoadedRecording exporting;
 };
