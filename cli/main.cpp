@@ -1,6 +1,8 @@
-// zidavova-tool: command-line access to the catalogue and the telemetry parsers.
+// zidavova-tool: command-line access to the catalogue, the loaded recordings and the telemetry.
 #include "CatalogCommand.h"
+#include "FramesCommand.h"
 #include "GprmcCommand.h"
+#include "TelemetryCommand.h"
 
 #include <QCoreApplication>
 #include <cstdio>
@@ -14,8 +16,14 @@ int main(int argc, char **argv)
         return catalogCommand(args.mid(1));
     if (command == QLatin1String("gprmc"))
         return gprmcCommand(args.mid(1));
+    if (command == QLatin1String("frames"))
+        return framesCommand(args.mid(1));
+    if (command == QLatin1String("telemetry"))
+        return telemetryCommand(args.mid(1));
     fputs("usage: zidavova-tool catalog SOURCE [--password TEXT] [--mf2-keys K0,K1,K2]\n"
-          "       zidavova-tool gprmc < nmea.txt\n",
+          "       zidavova-tool gprmc < nmea.txt\n"
+          "       zidavova-tool frames SOURCE --entry N [--backward | --export] [--limit L] [--dump DIR]\n"
+          "       zidavova-tool telemetry SOURCE --entry N [--format json|csv|gpx]\n",
           stderr);
     return 1;
 }
