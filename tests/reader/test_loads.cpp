@@ -148,15 +148,15 @@ TEST(RecordLoads, MatchTheManifest)
         EXPECT_EQ(r.loadedIndex(), c.entry);
         EXPECT_EQ(r.startTime(), start);
         ASSERT_FALSE(frames.empty());
-        EXPECT_EQ(r.endTime(), frames.back().entry.sec);
+        EXPECT_EQ(r.endTime(), qint64(frames.back().entry.sec));
         EXPECT_GE(r.endTime(), start + m["lastMediaMs"].toInt() / 1000);
 
         int64_t firstVideo = -1, lastVideo = -1, previous = 0;
         for (size_t i = 0; i < frames.size(); ++i) {
             const FrameIndexEntry &e = frames[i].entry;
             EXPECT_EQ(e.serial(), uint32_t(i));
-            EXPECT_EQ(e.field28, 1u);
-            EXPECT_EQ(e.catalogueIndex, c.entry);
+            EXPECT_EQ(uint32_t(e.field28), 1u);
+            EXPECT_EQ(int(e.catalogueIndex), c.entry);
             EXPECT_GE(e.timeMs(), previous);
             previous = e.timeMs();
             if (e.marker == FrameIndexEntry::Video) {
@@ -277,7 +277,7 @@ TEST(RecordLoads, DamagedRecordings)
             EXPECT_EQ(count(frames, FrameIndexEntry::Video, 0), full);
         }
         for (const Frame &f : frames)
-            EXPECT_LE(f.entry.size, f.bytes.size());
+            EXPECT_LE(int(f.entry.size), f.bytes.size());
         ++checked;
     }
     EXPECT_EQ(checked, 6);
@@ -324,14 +324,14 @@ TEST(BankLoads, MatchTheManifestForwardAndBackward)
             for (const Frame &f : forward)
                 if (f.entry.marker == FrameIndexEntry::Video && f.entry.channel == ch &&
                     (keySeen = keySeen || f.entry.gop == 0))
-                    want.insert(f.entry.payloadOffset);
+                    want.insert(uint32_t(f.entry.payloadOffset));
             int64_t lastKey = INT64_MAX;
             int keys = 0;
             const FrameIndexEntry *previous = nullptr;
             for (const Frame &f : backward) {
                 if (f.entry.marker != FrameIndexEntry::Video || f.entry.channel != ch)
                     continue;
-                got.insert(f.entry.payloadOffset);
+                got.insert(uint32_t(f.entry.payloadOffset));
                 if (f.entry.gop == 0) {
                     EXPECT_LT(f.entry.timeMs(), lastKey);
                     lastKey = f.entry.timeMs();

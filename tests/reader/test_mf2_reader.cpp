@@ -190,7 +190,7 @@ TEST(Mf2Reader, PacketsBecomeATimeOrderedIndex)
     for (size_t i = 0; i < l.index.size(); ++i) {
         SCOPED_TRACE(i);
         const FrameIndexEntry &e = l.index[i];
-        EXPECT_EQ(e.marker, want[i].marker);
+        EXPECT_EQ(int(e.marker), int(want[i].marker));
         EXPECT_EQ(int(e.channel), want[i].channel);
         EXPECT_EQ(e.timeMs() - 1000000000ll * 1000, want[i].ms);
         EXPECT_EQ(int(e.gop), want[i].gop);
@@ -204,10 +204,10 @@ TEST(Mf2Reader, PacketsBecomeATimeOrderedIndex)
     }
     // The offsets are fixed by the first sample, even though one of them is 0.
     ASSERT_EQ(l.gsensor.size(), 2u);
-    EXPECT_EQ(l.gsensor[0].x, 5000);
-    EXPECT_EQ(l.gsensor[0].y, 10000);
-    EXPECT_EQ(l.gsensor[1].x, 5001);
-    EXPECT_EQ(l.gsensor[1].y, 9990);
+    EXPECT_EQ(int(l.gsensor[0].x), 5000);
+    EXPECT_EQ(int(l.gsensor[0].y), 10000);
+    EXPECT_EQ(int(l.gsensor[1].x), 5001);
+    EXPECT_EQ(int(l.gsensor[1].y), 9990);
     EXPECT_EQ(l.tracks.audio.sampleRate, 16000);
     EXPECT_EQ(l.tracks.audio.channels, 1);
 }
