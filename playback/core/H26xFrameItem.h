@@ -22,6 +22,15 @@ public:
     const FrameIndexEntry &record() const { return m_record; }
     FrameIndexEntry &record() { return m_record; }
 
+    // Media time in ms: seconds * 1000 + microseconds / 1000.
+    int64_t timeMs() const { return m_record.timeMs(); }
+    int channel() const { return m_record.channel; }
+    int catalogueIndex() const { return m_record.catalogueIndex; }
+    bool isVideo() const { return m_record.marker == FrameIndexEntry::Video; }
+    bool isKeyFrame() const { return m_record.isKeyFrame(); }
+    // A decoded item whose packet gave no picture: its record's size is 0.
+    bool hasPicture() const { return m_record.size != 0 && m_size > 0; }
+
 private:
     std::unique_ptr<uint8_t[]> m_data;
     int m_size = 0;

@@ -1,0 +1,166 @@
+#include "DecodeThread.h"
+
+#include "ReadThread.h"
+
+#include <QDebug>
+
+namespace {
+// The single-pane fallback happens at most once while the program runs.
+std::atomic<bool> slowReported{false};
+} // namespace
+
+DecodeThread::DecodeThread(ReadThread *readThread, PaneView *v, QObject *parent)
+    : PlaybackWorker(parent), read(readThread), view(v)
+{
+    for (int c = 0; c < Channels; ++c) {
+        decoders[c].reset(new H265Decoder(c));
+        drained[c] = false;
+    }
+}
+
+DecodeThread::~DecodeThread()
+{
+    stopAndWait();
+    flush();
+}
+
+int DecodeThread::initCodec(const QVector<PaneSpec> &specs)
+{
+    clearFlagsForStart();
+    flush();
+    for (int i = 0; i < specs.size() && i < Channels; ++i) {
+        const PaneSpec &s = specs[i];
+        pictures[i].reset(new uint8_t[size_t(s.width) * size_t(s.height) * 2]);
+        if (decoders[i]->initCodec(s.codec, s.width, s.height) < 0) {
+            qWarning("DecodeThread::initCodec error");
+            return -1;
+        }
+    }
+    start();
+    return 0;
+}
+
+void DecodeThread::flush()
+{
+    for (int c = 0; c < Channels; ++c) {
+        outputs[c].clear();
+        for (H26xFrameItem *item : backStacks[c])
+            delete item;
+        backStacks[c].clear();
+        keySeen[c] = false;
+        drained[c] = false;
+        decoders[c]->flush();
+    }
+}
+
+void DecodeThread::run()
+{
+    qDebug("DecodeThread::run...start");
+    for (bool &k : keySeen)
+        k = false;
+    timer.start();
+    totalNs = 0;
+    weightedCount = 0;
+    while (checkpoint()) {
+        if (isPaused()) {
+            nap(50);
+            continue;
+        }
+        step();
+        nap(1);
+    }
+    qDebug("[%s::%d]DecodeThread...end", "run", __LINE__);
+}
+
+void DecodeThread::step()
+{
+    const int limit = backward ? 40 : (fastForward ? 20 : 10);
+    for (int c = 0; c < channelCount; ++c) {
+        if (isStopped())
+            return;
+        if (!view->isVisible(c) || outputs[c].size() > limit)
+            continue;
+        H26xFrameItem *item = read->video(c).take();
+        if (!item) {
+            if (read->hasEnded() && !drained[c]) {
+                drainDecoder(c);
+                releaseBackStack(c);
+                drained[c] = true;
+            }
+            continue;
+        }
+        if (item->isKeyFrame())
+            keySeen[c] = true;
+        if (!keySeen[c]) {
+            delete item;
+            continue;
+        }
+        decodeOne(c, item);
+        delete item;
+    }
+}
+
+void DecodeThread::decodeOne(int c, H26xFrameItem *item)
+{
+    // Backward: a key frame starts the next (earlier) GOP, so the GOP on the
+    // stack is complete once the decoder has given back its last pictures.
+    if (backward && item->isKeyFrame()) {
+        drainDecoder(c);
+        releaseBackStack(c);
+    }
+    FrameIndexEntry pictureRecord;
+    const qint64 begin = timer.nsecsElapsed();
+    const int n = decoders[c]->decode(item->data(), item->size(), item->record(), pictures[c].get(), &pictureRecord);
+    account(item->record().res, timer.nsecsElapsed() - begin);
+    if (n > 0) {
+        handOut(c, new H26xFrameItem(pictures[c].get(), n, pictureRecord));
+    } else {
+        FrameIndexEntry none = item->record();
+        none.size = 0;
+        handOut(c, new H26xFrameItem(nullptr, 0, none));
+    }
+}
+
+void DecodeThread::handOut(int c, H26xFrameItem *decoded)
+{
+    if (backward)
+        backStacks[c].push_front(decoded);
+    else
+        outputs[c].append(decoded);
+}
+
+void DecodeThread::drainDecoder(int c)
+{
+    FrameIndexEntry pictureRecord;
+    int n;
+    while ((n = decoders[c]->drain(pictures[c].get(), &pictureRecord)) > 0)
+        handOut(c, new H26xFrameItem(pictures[c].get(), n, pictureRecord));
+}
+
+void DecodeThread::releaseBackStack(int c)
+{
+    for (H26xFrameItem *item : backStacks[c])
+        outputs[c].append(item);
+    backStacks[c].clear();
+}
+
+void DecodeThread::account(int res, qint64 ns)
+{
+    int weight = 0;
+    if (res == 4 || res == 14 || res == 18)
+        weight = 1;
+    else if (res == 12 || res == 13 || res == 15)
+        weight = 2;
+    else if (res == 16)
+        weight = 4;
+    if (!weight)
+        return;
+    weightedCount += weight;
+    totalNs += ns;
+    if (weightedCount > 400 && !slowReported.exchange(true)) {
+        const qint64 average = totalNs / weightedCount;
+        qDebug("HD_DEC Time[%lld]", static_cast<long long>(average));
+        if (average > SlowDecodeNs)
+            emit singlePaneRequested();
+    }
+}

@@ -1,0 +1,80 @@
+#pragma once
+// Between the read and render threads: takes one compressed item per
+// visible channel and round, decodes it with that channel's decoder and
+// queues the picture for the render thread. Nothing before a channel's key
+// frame reaches its decoder; in backward play each GOP is held on a back
+// stack and released newest first.
+#include "FrameQueue.h"
+#include "H265Decoder.h"
+#include "PaneSpec.h"
+#include "PaneView.h"
+#include "PlaybackWorker.h"
+
+#include <QElapsedTimer>
+#include <QVector>
+
+#include <atomic>
+#include <deque>
+#include <memory>
+
+class ReadThread;
+
+class DecodeThread : public PlaybackWorker
+{
+    Q_OBJECT
+public:
+    static constexpr int Channels = 9;
+    static constexpr qint64 SlowDecodeNs = 3500000; // per weighted frame
+
+    DecodeThread(ReadThread *readThread, PaneView *view, QObject *parent = nullptr);
+    ~DecodeThread() override;
+
+    void setChannelCount(int count) { channelCount = qBound(0, count, Channels); }
+    // Set before initCodec starts the thread, and while parked.
+    void setBackward(bool value) { backward = value; }
+    bool isBackward() const { return backward.load(); }
+    void setFastForward(bool value) { fastForward = value; }
+
+    // Configures decoder i for specs[i] and starts the thread. -1 (thread
+    // not started) when a decoder cannot be set up.
+    int initCodec(const QVector<PaneSpec> &specs);
+
+    // With the thread parked or stopped: drops the output queues, the back
+    // stacks, the key-seen flags and whatever the decoders still hold.
+    void flush();
+
+    FrameQueue &output(int channel) { return outputs[channel]; }
+    // Everything of the channel has been decoded and handed on: the read
+    // thread ended and the decoder was drained.
+    bool isDrained(int channel) const { return drained[channel].load(); }
+
+signals:
+    // Decoding is too slow for the grid: the GUI should show one pane.
+    void singlePaneRequested();
+
+protected:
+    void run() override;
+
+private:
+    void step();
+    void decodeOne(int channel, H26xFrameItem *item);
+    void handOut(int channel, H26xFrameItem *decoded);
+    void drainDecoder(int channel);
+    void releaseBackStack(int channel);
+    void account(int resolutionCode, qint64 ns);
+
+    ReadThread *read;
+    PaneView *view;
+    std::unique_ptr<H265Decoder> decoders[Channels];
+    std::unique_ptr<uint8_t[]> pictures[Channels];
+    FrameQueue outputs[Channels];
+    std::deque<H26xFrameItem *> backStacks[Channels];
+    bool keySeen[Channels] = {};
+    std::atomic<bool> drained[Channels];
+    std::atomic<int> channelCount{1};
+    std::atomic<bool> backward{false};
+    std::atomic<bool> fastForward{false};
+    QElapsedTimer timer;
+    qint64 totalNs = 0;
+    int weightedCount = 0;
+};

@@ -1,0 +1,238 @@
+#include "PlaybackController.h"
+
+PlaybackController::PlaybackController(Reader *r, QObject *parent)
+    : QObject(parent), reader(r), read(r, &view), decode(&read, &view), render(&read, &decode, &view)
+{
+    qRegisterMetaType<H26xFrameItem *>();
+    connect(&render, &RenderThread::decodedFrame, this, &PlaybackController::decodedFrame, Qt::DirectConnection);
+    connect(&read, &ReadThread::playEnd, this, &PlaybackController::playEnd, Qt::QueuedConnection);
+    connect(&read, &ReadThread::layoutChanged, this, [this](int index) {
+        render.pause();
+        emit layoutChanged(index);
+    }, Qt::QueuedConnection);
+    connect(&decode, &DecodeThread::singlePaneRequested, this, &PlaybackController::singlePaneRequested,
+            Qt::QueuedConnection);
+}
+
+PlaybackController::~PlaybackController()
+{
+    stop();
+}
+
+void PlaybackController::stop()
+{
+    render.stopAndWait();
+    decode.stopAndWait();
+    read.stopAndWait();
+}
+
+bool PlaybackController::isRunning() const
+{
+    return render.isRunning() && decode.isRunning() && read.isRunning();
+}
+
+void PlaybackController::buildPaneSpecs()
+{
+    specs.clear();
+    if (reader->mode() == 1) {
+        const int n = qBound(1, reader->headChannelCount(), DecodeThread::Channels);
+        const QVector<int> w = reader->widths(), h = reader->heights();
+        for (int c = 0; c < n; ++c) {
+            PaneSpec s;
+            s.channel = c;
+            s.codec = H265Decoder::H264;
+            if (w.value(c) > 0 && h.value(c) > 0) {
+                s.width = w.value(c);
+                s.height = h.value(c);
+            }
+            specs.append(s);
+        }
+        return;
+    }
+    const std::vector<VideoTrack> tracks = reader->videoTracks();
+    for (size_t c = 0; c < tracks.size() && c < size_t(DecodeThread::Channels); ++c) {
+        PaneSpec s;
+        s.channel = int(c);
+        s.codec = tracks[c].codec == VideoCodec::H264 ? H265Decoder::H264 : H265Decoder::H265;
+        if (tracks[c].width > 0 && tracks[c].height > 0) {
+            s.width = int(tracks[c].width);
+            s.height = int(tracks[c].height);
+        }
+        specs.append(s);
+    }
+}
+
+int PlaybackController::open(int index, bool backward)
+{
+    stop();
+    read.setCardKind(reader->mode());
+    backwardPlay = backward;
+    const int opened = read.openRecording(index, backward);
+    if (opened < 0)
+        return opened;
+    openedIndex = index;
+    buildPaneSpecs();
+    const int n = specs.size();
+    read.setChannelCount(n);
+    read.setPaneSpecs(specs);
+    decode.setChannelCount(n);
+    render.setChannelCount(n);
+    if (reader->mode() == 1) {
+        render.setAudioFormat(AudioPlayer::Pcm, AudioPlayer::PcmRate, 1);
+    } else {
+        const AudioDescription audio = reader->audioDescription();
+        render.setAudioFormat(AudioPlayer::Aac, audio.sampleRate, audio.channels);
+    }
+    render.resetStats();
+    read.clearAll();
+    read.startReading();
+    // The direction is set before initCodec starts the decode thread.
+    decode.setBackward(backward);
+    decode.setFastForward(false);
+    if (decode.initCodec(specs) < 0) {
+        stop();
+        return -1;
+    }
+    render.startPlaying(direction());
+    return 0;
+}
+
+bool PlaybackController::restartPoint(int *index, qint64 *mediaMs) const
+{
+    FrameIndexEntry record;
+    if (!render.currentRecord(&record))
+        return false;
+    *index = record.catalogueIndex;
+    *mediaMs = record.timeMs();
+    return true;
+}
+
+int PlaybackController::reposition(int index, qint64 mediaMs, bool backward)
+{
+    if (!isRunning())
+        return -1;
+    // Park consumers first so nobody takes from a queue being flushed.
+    const bool parked = render.park() && decode.park() && read.park();
+    int result = -1;
+    if (parked) {
+        decode.flush();
+        read.clearAll();
+        result = read.position(index, mediaMs, backward);
+        if (result == 0) {
+            backwardPlay = backward;
+            decode.setBackward(backward);
+            decode.setFastForward(false);
+        } else {
+            // Refused or failed: carry on where we were.
+            read.position(read.currentIndex(), mediaMs, backwardPlay);
+        }
+        render.restartClock();
+    }
+    read.unpark();
+    decode.unpark();
+    render.unpark();
+    return result;
+}
+
+void PlaybackController::play()
+{
+    if (backwardPlay) {
+        int index = openedIndex;
+        qint64 ms = 0;
+        if (restartPoint(&index, &ms))
+            reposition(index, ms, false);
+    }
+    decode.setFastForward(false);
+    render.setPlayMode(RenderThread::Forward);
+    read.resume();
+}
+
+int PlaybackController::reverse()
+{
+    if (!backwardPlay) {
+        int index = openedIndex;
+        qint64 ms = 0;
+        if (!restartPoint(&index, &ms))
+            return -1;
+        const int result = reposition(index, ms, true);
+        if (result < 0)
+            return result;
+    }
+    decode.setFastForward(false);
+    render.setPlayMode(RenderThread::Backward);
+    read.resume();
+    return 0;
+}
+
+void PlaybackController::pause()
+{
+    render.pause();
+    read.pause();
+}
+
+void PlaybackController::resume()
+{
+    render.setPlayMode(direction());
+    read.resume();
+}
+
+void PlaybackController::stepForward()
+{
+    if (backwardPlay) {
+        int index = openedIndex;
+        qint64 ms = 0;
+        if (restartPoint(&index, &ms))
+            reposition(index, ms, false);
+    }
+    read.resume();
+    render.stepForward();
+}
+
+void PlaybackController::stepBackward()
+{
+    if (!backwardPlay) {
+        int index = openedIndex;
+        qint64 ms = 0;
+        if (!restartPoint(&index, &ms) || reposition(index, ms, true) < 0)
+            return;
+    }
+    read.resume();
+    render.stepBackward();
+}
+
+void PlaybackController::fastForward()
+{
+    if (backwardPlay)
+        return;
+    decode.setFastForward(true);
+    render.setPlayMode(RenderThread::FastForward);
+    read.resume();
+}
+
+void PlaybackController::fastBackward()
+{
+    if (!backwardPlay)
+        return;
+    render.setPlayMode(RenderThread::FastBackward);
+    read.resume();
+}
+
+void PlaybackController::setSpeed(float speed)
+{
+    render.setSpeed(speed);
+}
+
+int PlaybackController::seek(int index, qint64 mediaMs)
+{
+    return reposition(index, mediaMs, backwardPlay);
+}
+
+void PlaybackController::setPaneView(int layout, int selectedChannel, int visibleMask)
+{
+    int index = openedIndex;
+    qint64 ms = 0;
+    const bool known = restartPoint(&index, &ms);
+    view.publish(layout, selectedChannel, visibleMask);
+    if (known)
+        reposition(index, ms, backwardPlay);
+}

@@ -1,0 +1,46 @@
+#pragma once
+// What the read, decode and render threads share: stop, pause and park
+// flags as atomics, and the park hand-shake. A flush, seek or direction
+// change only touches a parked thread: the controller asks it to park, the
+// thread confirms at the top of its loop and sleeps there until released.
+// Every wait here is bounded and gives way to a stop.
+#include <QThread>
+
+#include <atomic>
+
+class PlaybackWorker : public QThread
+{
+    Q_OBJECT
+public:
+    explicit PlaybackWorker(QObject *parent = nullptr);
+
+    // Asks the loop to end; also clears pause and park so nothing holds it.
+    void requestStop();
+    bool isStopped() const { return stopFlag.load(); }
+    // Stops and waits up to timeoutMs; true when the thread has finished.
+    bool stopAndWait(int timeoutMs = 3000);
+
+    void pause() { pauseFlag = true; }
+    void resume() { pauseFlag = false; }
+    bool isPaused() const { return pauseFlag.load(); }
+
+    // Asks the thread to park and waits up to timeoutMs for it to confirm.
+    // True when it is parked or not running at all.
+    bool park(int timeoutMs = 2000);
+    void unpark();
+    bool isParked() const { return parked.load(); }
+
+protected:
+    // Call at the top of every loop round: sleeps while parked. False once
+    // the thread is to stop.
+    bool checkpoint();
+    // Sleeps ms, waking early on a stop or park request.
+    void nap(int ms);
+    void clearFlagsForStart();
+
+private:
+    std::atomic<bool> stopFlag{false};
+    std::atomic<bool> pauseFlag{false};
+    std::atomic<bool> parkRequest{false};
+    std::atomic<bool> parked{false};
+};

@@ -1,0 +1,308 @@
+#include "RenderThread.h"
+
+#include "DecodeThread.h"
+#include "ReadThread.h"
+
+#include <QDebug>
+
+#include <cmath>
+
+namespace {
+constexpr int BufferedBeforeShow = 3;   // a channel starts showing with more frames than this decoded
+constexpr qint64 AheadJumpMs = 1000;    // a head this far ahead of the clock re-bases it
+constexpr qint64 BehindJumpMs = 2000;   // and this far behind it
+constexpr qint64 AudioBehindMs = 250;   // sound older than the picture by this much is dropped
+constexpr qint64 AudioLeadMs = 500;     // sound is handed over this far ahead of the picture
+} // namespace
+
+RenderThread::RenderThread(ReadThread *readThread, DecodeThread *decodeThread, PaneView *v, QObject *parent)
+    : PlaybackWorker(parent), read(readThread), decode(decodeThread), view(v)
+{
+}
+
+RenderThread::~RenderThread()
+{
+    stopAndWait();
+}
+
+void RenderThread::setAudioFormat(AudioPlayer::Kind kind, int rate, int channels)
+{
+    audioKind = kind;
+    audioRateWanted = rate;
+    audioChannelsWanted = channels;
+}
+
+void RenderThread::startPlaying(int playMode)
+{
+    clearFlagsForStart();
+    mode = playMode;
+    speed = 1.0f;
+    pendingStep = 0;
+    clockRestart = true;
+    start();
+}
+
+void RenderThread::setPlayMode(int value)
+{
+    mode = value;
+    clockRestart = true;
+    resume();
+}
+
+void RenderThread::stepForward()
+{
+    pause();
+    mode = Forward;
+    pendingStep = 1;
+}
+
+void RenderThread::stepBackward()
+{
+    pause();
+    mode = Backward;
+    pendingStep = -1;
+}
+
+void RenderThread::restartClock()
+{
+    clockRestart = true;
+}
+
+bool RenderThread::currentRecord(FrameIndexEntry *out) const
+{
+    QMutexLocker locker(&stateLock);
+    if (haveCurrent)
+        *out = current;
+    return haveCurrent;
+}
+
+GpsSample RenderThread::currentGpsFix() const
+{
+    QMutexLocker locker(&stateLock);
+    return gpsFix;
+}
+
+RenderThread::Stats RenderThread::stats() const
+{
+    QMutexLocker locker(&stateLock);
+    Stats s = counters;
+    if (isRunning())
+        s.audioBytes = player.playedBytes();
+    return s;
+}
+
+void RenderThread::resetStats()
+{
+    QMutexLocker locker(&stateLock);
+    counters = Stats();
+}
+
+void RenderThread::run()
+{
+    qDebug("RenderThread::run() %s", audioKind == AudioPlayer::Pcm ? "IBX" : "PAVONA");
+    // The device is opened on every start, by this thread, which alone
+    // feeds, resets and closes it.
+    if (audioChannelsWanted > 0 && player.open(audioKind, audioRateWanted, audioChannelsWanted) != 0)
+        qDebug("[%s::%d] DecodeThread::audioinitCodec error", "run", __LINE__);
+    player.pause();
+    audioRunning = false;
+    clockSet = false;
+    videoTime = 0;
+    {
+        QMutexLocker locker(&stateLock);
+        haveCurrent = false;
+    }
+    while (checkpoint()) {
+        if (clockRestart.exchange(false)) {
+            clockSet = false;
+            player.reset();
+        }
+        if (isPaused()) {
+            feedAudio(false);
+            const int step = pendingStep.load();
+            if (step && singleStep(step < 0)) {
+                pendingStep = 0;
+                emit stepDone();
+            }
+            clockSet = false; // the first frame after a pause restarts the clock
+            nap(10);
+            continue;
+        }
+        switch (mode.load()) {
+        case Forward:
+            playRound(false, false);
+            feedAudio(speed.load() == 1.0f);
+            break;
+        case FastForward:
+            playRound(true, false);
+            feedAudio(false);
+            break;
+        case Backward:
+            playRound(false, true);
+            feedAudio(false);
+            break;
+        case FastBackward:
+            playRound(true, true);
+            feedAudio(false);
+            break;
+        default:
+            qDebug("mPlayMode : %d", mode.load());
+            break;
+        }
+        nap(2);
+    }
+    {
+        QMutexLocker locker(&stateLock);
+        counters.audioBytes = player.playedBytes();
+    }
+    player.close();
+    qDebug("[%s::%d]RenderThread...end", "run", __LINE__);
+}
+
+// Drops heads that are not to be shown; true when the head is a picture.
+bool RenderThread::takeShowable(int c, bool fast)
+{
+    FrameQueue &q = decode->output(c);
+    while (H26xFrameItem *head = q.peek()) {
+        if (head->hasPicture() && (!fast || head->isKeyFrame()))
+            return true;
+        if (!head->hasPicture()) {
+            QMutexLocker locker(&stateLock);
+            ++counters.noPicture;
+        }
+        delete q.take();
+    }
+    return false;
+}
+
+void RenderThread::playRound(bool fast, bool back)
+{
+    const double rate = fast ? FastRate : double(speed.load());
+    if (clockSet && rate != clockRate) {
+        // Speed change: the clock goes on from where it is at the new rate.
+        const double elapsed = double(timer.elapsed()) * clockRate;
+        clockBase += back ? -qint64(elapsed) : qint64(elapsed);
+        timer.restart();
+        clockRate = rate;
+    }
+    for (int c = 0; c < channelCount; ++c) {
+        if (!view->isVisible(c))
+            continue;
+        FrameQueue &q = decode->output(c);
+        while (!isStopped() && takeShowable(c, fast)) {
+            if (!back && !fast && q.size() <= BufferedBeforeShow && !decode->isDrained(c))
+                break;
+            const qint64 ft = q.peek()->timeMs();
+            if (!clockSet) {
+                clockBase = ft;
+                clockRate = rate;
+                timer.restart();
+                clockSet = true;
+                show(q.take(), 0);
+                continue;
+            }
+            const qint64 moved = qint64(double(timer.elapsed()) * rate);
+            const qint64 now = back ? clockBase - moved : clockBase + moved;
+            const qint64 ahead = back ? now - ft : ft - now; // > 0: not yet due
+            if (ahead > AheadJumpMs || ahead < -BehindJumpMs) {
+                // A jump (another recording, a gap): the clock follows the picture.
+                qDebug("nextFrameTime:%lld beforeFrameTime:%lld", static_cast<long long>(ft),
+                       static_cast<long long>(videoTime));
+                clockBase = ft;
+                timer.restart();
+                show(q.take(), 0);
+                continue;
+            }
+            if (ahead > 0)
+                break;
+            show(q.take(), int(double(-ahead) / rate));
+        }
+    }
+}
+
+bool RenderThread::singleStep(bool back)
+{
+    const int lead = view->leadingChannel();
+    if (!takeShowable(lead, false))
+        return false;
+    H26xFrameItem *first = decode->output(lead).take();
+    const qint64 t0 = first->timeMs();
+    show(first, 0);
+    for (int c = 0; c < channelCount; ++c) {
+        if (c == lead || !view->isVisible(c) || !takeShowable(c, false))
+            continue;
+        const qint64 t = decode->output(c).peek()->timeMs();
+        if (back ? t >= t0 : t <= t0)
+            show(decode->output(c).take(), 0);
+    }
+    return true;
+}
+
+void RenderThread::show(H26xFrameItem *item, int lateMs)
+{
+    const int c = item->channel();
+    const qint64 ft = item->timeMs();
+    {
+        QMutexLocker locker(&stateLock);
+        if (lateMs > LateMs)
+            ++counters.late;
+        counters.maxLateMs = std::max(counters.maxLateMs, lateMs);
+        if (c == view->leadingChannel()) {
+            current = item->record();
+            haveCurrent = true;
+        }
+    }
+    if (c == view->leadingChannel()) {
+        videoTime = ft;
+        followTelemetry(ft, mode.load() >= Backward);
+    }
+    // After the emit the item belongs to the receiver.
+    emit decodedFrame(item);
+}
+
+void RenderThread::followTelemetry(qint64 ft, bool back)
+{
+    FrameQueue &gps = read->gps();
+    while (H26xFrameItem *head = gps.peek()) {
+        if (back ? head->timeMs() < ft : head->timeMs() > ft)
+            break;
+        H26xFrameItem *item = gps.take();
+        if (item->size() >= GpsSample::Size) {
+            QMutexLocker locker(&stateLock);
+            gpsFix = GpsSample::load(item->data());
+        }
+        delete item;
+    }
+    FrameQueue &gsensor = read->gsensor();
+    while (H26xFrameItem *head = gsensor.peek()) {
+        if (back ? head->timeMs() <= ft : head->timeMs() >= ft)
+            break;
+        delete gsensor.take();
+    }
+}
+
+void RenderThread::feedAudio(bool active)
+{
+    FrameQueue &audio = read->audio();
+    const bool playing = active && clockSet && player.isOpen();
+    if (playing != audioRunning) {
+        if (playing)
+            player.resume();
+        else
+            player.pause();
+        audioRunning = playing;
+    }
+    while (H26xFrameItem *head = audio.peek()) {
+        const qint64 at = head->timeMs();
+        // Sound behind the picture is dropped, never played late.
+        if (at < videoTime - AudioBehindMs) {
+            delete audio.take();
+            continue;
+        }
+        if (!playing || at > videoTime + AudioLeadMs)
+            break;
+        if (player.feed(head->data(), head->size()) == 1)
+            break;
+        delete audio.take();
+    }
+}

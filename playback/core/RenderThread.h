@@ -1,0 +1,113 @@
+#pragma once
+// The consumer end of playback and owner of its clock: releases decoded
+// pictures when their media time is due, by play mode and speed, through
+// the queued decodedFrame signal; feeds the sound; keeps the record of the
+// last shown frame of the leading channel (the restart point) and the
+// current GPS fix, both read by the GUI under a lock.
+#include "AudioPlayer.h"
+#include "FrameQueue.h"
+#include "PaneView.h"
+#include "PlaybackWorker.h"
+
+#include <QElapsedTimer>
+#include <QMutex>
+
+#include <atomic>
+
+class DecodeThread;
+class ReadThread;
+
+class RenderThread : public PlaybackWorker
+{
+    Q_OBJECT
+public:
+    enum Mode { Forward = 0, StepForward = 1, FastForward = 3, Backward = 5, StepBackward = 6, FastBackward = 8 };
+    static constexpr double FastRate = 3.0;
+    static constexpr int LateMs = 20; // shown this much after its due time counts as late
+
+    struct Stats {
+        int noPicture = 0;
+        int late = 0;
+        int maxLateMs = 0;
+        qint64 audioBytes = 0;
+    };
+
+    RenderThread(ReadThread *readThread, DecodeThread *decodeThread, PaneView *view, QObject *parent = nullptr);
+    ~RenderThread() override;
+
+    void setChannelCount(int count) { channelCount = qBound(0, count, 9); }
+    // Index store: PCM at 8192 Hz; record files: AAC of the recording's rate
+    // and channel count. Takes effect at the next start.
+    void setAudioFormat(AudioPlayer::Kind kind, int rate, int channels);
+
+    // Starts the thread in mode (Forward or Backward), clock unset.
+    void startPlaying(int mode);
+    void setPlayMode(int mode);
+    int playMode() const { return mode.load(); }
+    void setSpeed(float value) { speed = value; }
+    float currentSpeed() const { return speed.load(); }
+    // Single steps run while paused; each ends when a frame of the leading
+    // channel was shown.
+    void stepForward();
+    void stepBackward();
+    bool stepPending() const { return pendingStep.load() != 0; }
+    // After a reposition (thread parked): the next shown frame sets the
+    // clock, and the render thread empties its sound buffers itself.
+    void restartClock();
+
+    int setVolume(int percent) { return player.setVolume(percent); }
+    int volume() const { return player.volume(); }
+    int audioRate() const { return player.deviceRate(); }
+    int audioChannels() const { return player.deviceChannels(); }
+
+    // The record of the last shown frame of the leading channel; false
+    // before one was shown.
+    bool currentRecord(FrameIndexEntry *out) const;
+    GpsSample currentGpsFix() const;
+    Stats stats() const;
+    void resetStats();
+
+signals:
+    // The receiver owns the item.
+    void decodedFrame(H26xFrameItem *item);
+    void stepDone();
+
+protected:
+    void run() override;
+
+private:
+    void playRound(bool fast, bool back);
+    bool singleStep(bool back);
+    bool takeShowable(int channel, bool fast);
+    void show(H26xFrameItem *item, int lateMs);
+    void feedAudio(bool active);
+    void followTelemetry(qint64 timeMs, bool back);
+
+    ReadThread *read;
+    DecodeThread *decode;
+    PaneView *view;
+    AudioPlayer player;
+    AudioPlayer::Kind audioKind = AudioPlayer::Pcm;
+    int audioRateWanted = AudioPlayer::PcmRate;
+    int audioChannelsWanted = 1;
+    bool audioRunning = false;
+
+    std::atomic<int> channelCount{1};
+    std::atomic<int> mode{Forward};
+    std::atomic<float> speed{1.0f};
+    std::atomic<int> pendingStep{0};
+    std::atomic<bool> clockRestart{false};
+
+    // Clock: media time clockBase at the timer's last restart.
+    QElapsedTimer timer;
+    bool clockSet = false;
+    qint64 clockBase = 0;
+    double clockRate = 1.0;
+    qint64 videoTime = 0; // last shown time of the leading channel
+
+    mutable QMutex stateLock;
+    FrameIndexEntry current;
+    bool haveCurrent = false;
+    GpsSample gpsFix;
+    Stats counters;
+};
