@@ -2,6 +2,7 @@
 #include "CatalogCommand.h"
 #include "FramesCommand.h"
 #include "GprmcCommand.h"
+#include "PlayCommand.h"
 #include "TelemetryCommand.h"
 
 #include <QCoreApplication>
@@ -20,10 +21,14 @@ int main(int argc, char **argv)
         return framesCommand(args.mid(1));
     if (command == QLatin1String("telemetry"))
         return telemetryCommand(args.mid(1));
+    if (command == QLatin1String("play"))
+        return playCommand(args.mid(1));
     fputs("usage: zidavova-tool catalog SOURCE [--password TEXT] [--mf2-keys K0,K1,K2]\n"
           "       zidavova-tool gprmc < nmea.txt\n"
           "       zidavova-tool frames SOURCE --entry N [--backward | --export] [--limit L] [--dump DIR]\n"
-          "       zidavova-tool telemetry SOURCE --entry N [--format json|csv|gpx]\n",
+          "       zidavova-tool telemetry SOURCE --entry N [--format json|csv|gpx]\n"
+          "       zidavova-tool play SOURCE [--entry N] [--seconds S] [--mode forward|backward|fast] [--speed X]\n"
+          "                     [--channels LIST] [--audio-out FILE]\n",
           stderr);
     return 1;
 }
