@@ -46,8 +46,8 @@ const char *const FragmentShader =
     "yuv.y = texture2D(tex_u, textureOut).r - 0.5;\n"
     "yuv.z = texture2D(tex_v, textureOut).r - 0.5;\n"
     "rgb = mat3(1,1,1,\n"
-    "          0,-0.39465,2.03211,\n"
-    "          1.13983,-0.58060,0) * yuv * contrastMult;\n"
+    "          0,-0.344,1.772,\n"
+    "          1.402,-0.714,0) * yuv * contrastMult;\n"
     "  gl_FragColor = vec4(rgb.r*brightnessAdd,rgb.g*brightnessAdd, rgb.b*brightnessAdd, 1); \n"
     "}\n";
 
