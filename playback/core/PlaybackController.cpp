@@ -111,6 +111,8 @@ int PlaybackController::reposition(int index, qint64 mediaMs, bool backward)
 {
     if (!isRunning())
         return -1;
+    if (backward && !read.offersBackward())
+        return -2;
     // Park consumers first so nobody takes from a queue being flushed.
     const bool parked = render.park() && decode.park() && read.park();
     int result = -1;
@@ -123,8 +125,11 @@ int PlaybackController::reposition(int index, qint64 mediaMs, bool backward)
             decode.setBackward(backward);
             decode.setFastForward(false);
         } else {
-            // Refused or failed: carry on where we were.
-            read.position(read.currentIndex(), mediaMs, backwardPlay);
+            // The named recording did not load: carry on from the frame on screen.
+            int here = openedIndex;
+            qint64 hereMs = mediaMs;
+            restartPoint(&here, &hereMs);
+            read.position(here, hereMs, backwardPlay);
         }
         render.restartClock();
     }
@@ -149,6 +154,8 @@ void PlaybackController::play()
 
 int PlaybackController::reverse()
 {
+    if (!read.offersBackward())
+        return -2;
     if (!backwardPlay) {
         int index = openedIndex;
         qint64 ms = 0;

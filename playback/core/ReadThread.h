@@ -58,6 +58,8 @@ public:
     void startReading();
 
     bool isBackward() const { return backward.load(); }
+    // Only the index store keeps a backward index.
+    bool offersBackward() const { return cardKind == 1; }
     // The end (or, backward, the start) of the catalogue was reached.
     bool hasEnded() const { return ended.load(); }
     int currentIndex() const { return currentDBIndex.load(); }

@@ -1,0 +1,92 @@
+#pragma once
+// Opens a generated card and plays it through the real threads, recording
+// every shown picture (channel, media time, GOP position, recording, wall
+// time) on the test's thread, as the pane grid would receive it.
+#include "PlaybackController.h"
+#include "fixture_paths.h"
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QThread>
+
+#include <functional>
+#include <vector>
+
+struct Shown {
+    int channel;
+    qint64 timeMs;
+    int gop;
+    int recording;
+    qint64 wallMs;
+};
+
+class PlaybackRecorder
+{
+public:
+    explicit PlaybackRecorder(const QString &card) : controller(&reader)
+    {
+        const QString root = fixtureDir() + QLatin1Char('/') + card;
+        if (reader.openIndexFile(root) == 0 && reader.loadBanks(root) > 0)
+            reader.setMode(1);
+        else if (reader.scanCard(root) > 0)
+            reader.setMode(2);
+        else
+            opened = false;
+        QObject::connect(&controller, &PlaybackController::decodedFrame, &context, [this](H26xFrameItem *item) {
+            shown.push_back({item->channel(), item->timeMs(), item->record().gop, item->catalogueIndex(),
+                             wall.elapsed()});
+            delete item;
+        }, Qt::QueuedConnection);
+        QObject::connect(&controller, &PlaybackController::playEnd, &context, [this](int) { ended = true; });
+        wall.start();
+    }
+    ~PlaybackRecorder()
+    {
+        controller.stop();
+        QCoreApplication::processEvents(); // pictures still on their way are destroyed by the sink
+    }
+
+    // Spins the event loop until done() or timeoutMs; true when done.
+    bool runUntil(const std::function<bool()> &done, int timeoutMs)
+    {
+        QElapsedTimer t;
+        t.start();
+        while (t.elapsed() < timeoutMs) {
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+            if (done())
+                return true;
+            QThread::msleep(2);
+        }
+        return false;
+    }
+    void runFor(int ms) { runUntil([] { return false; }, ms); }
+
+    // The catalogue's end was reached and every picture was shown.
+    bool finished()
+    {
+        if (!ended)
+            return false;
+        for (int c = 0; c < controller.channelCount(); ++c)
+            if (controller.paneView()->isVisible(c)
+                && (!controller.decodeThread()->isDrained(c) || controller.decodeThread()->output(c).size()))
+                return false;
+        return true;
+    }
+
+    std::vector<Shown> ofChannel(int c, size_t from = 0) const
+    {
+        std::vector<Shown> out;
+        for (size_t i = from; i < shown.size(); ++i)
+            if (shown[i].channel == c)
+                out.push_back(shown[i]);
+        return out;
+    }
+
+    Reader reader;
+    PlaybackController controller;
+    QObject context;
+    QElapsedTimer wall;
+    std::vector<Shown> shown;
+    bool ended = false;
+    bool opened = true;
+};

@@ -1,0 +1,174 @@
+// The read, decode and render threads together on generated cards (2
+// channels, 320x240, 10 fps, a key frame every 10 frames, 3 recordings of
+// 5 s back to back).
+#include "PlaybackRecorder.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+
+namespace {
+
+constexpr int FramesPerChannel = 150; // 3 recordings x 5 s x 10 fps
+
+struct RunCase {
+    const char *name;
+    const char *card;
+    int entry;
+    bool backward;
+    std::vector<int> recordings;
+};
+
+class WholeRun : public ::testing::TestWithParam<RunCase> {};
+
+// Played to the end of the catalogue (at speed 3 to keep it short): every
+// picture of every channel once, media time strictly in the direction of
+// play, the recordings in order, and backward each GOP K P1..P4 comes out
+// as P4..P1 K.
+TEST_P(WholeRun, OrderCountsAndBoundaries)
+{
+    const RunCase &c = GetParam();
+    PlaybackRecorder p(c.card);
+    ASSERT_TRUE(p.opened);
+    ASSERT_EQ(p.controller.open(c.entry, c.backward), 0);
+    p.controller.setSpeed(3.0f);
+    ASSERT_TRUE(p.runUntil([&] { return p.finished(); }, 20000)) << "playback did not end";
+    for (int ch = 0; ch < 2; ++ch) {
+        const std::vector<Shown> s = p.ofChannel(ch);
+        EXPECT_EQ(int(s.size()), FramesPerChannel) << "channel " << ch;
+        for (size_t i = 1; i < s.size(); ++i) {
+            if (c.backward) {
+                ASSERT_LT(s[i].timeMs, s[i - 1].timeMs) << "channel " << ch << " at " << i;
+                ASSERT_TRUE(s[i].gop == s[i - 1].gop - 1 || s[i - 1].gop == 0) << "GOP order at " << i;
+            } else {
+                ASSERT_GT(s[i].timeMs, s[i - 1].timeMs) << "channel " << ch << " at " << i;
+            }
+        }
+        if (c.backward && !s.empty()) {
+            EXPECT_EQ(s.back().gop, 0) << "the earliest key frame comes last";
+        }
+    }
+    std::vector<int> visited;
+    for (const Shown &s : p.shown)
+        if (visited.empty() || visited.back() != s.recording)
+            visited.push_back(s.recording);
+    EXPECT_EQ(visited, c.recordings);
+}
+
+INSTANTIATE_TEST_SUITE_P(Threads, WholeRun,
+                         ::testing::Values(RunCase{"IndexForward", "index", 0, false, {0, 1, 2}},
+                                           RunCase{"IndexBackward", "index", 2, true, {2, 1, 0}},
+                                           RunCase{"RecordForward", "record", 0, false, {0, 1, 2}}),
+                         [](const ::testing::TestParamInfo<RunCase> &i) { return std::string(i.param.name); });
+
+struct RateCase {
+    const char *name;
+    float speed;
+    bool fast;
+    double rate;      // media ms per wall ms
+    double tolerance; // relative
+};
+
+class Rate : public ::testing::TestWithParam<RateCase> {};
+
+// Media time of channel 0 against wall time over about three seconds.
+TEST_P(Rate, FollowsSpeedAndMode)
+{
+    const RateCase &c = GetParam();
+    PlaybackRecorder p("index");
+    ASSERT_EQ(p.controller.open(0), 0);
+    p.controller.setSpeed(c.speed);
+    if (c.fast)
+        p.controller.fastForward();
+    // Leave out the start, where the clock is set by the first picture.
+    p.runUntil([&] { return p.ofChannel(0).size() >= 3; }, 5000);
+    const size_t from = p.shown.size();
+    p.runFor(3000);
+    const std::vector<Shown> s = p.ofChannel(0, from);
+    ASSERT_GE(s.size(), 4u);
+    const double rate = double(s.back().timeMs - s.front().timeMs) / double(s.back().wallMs - s.front().wallMs);
+    EXPECT_NEAR(rate, c.rate, c.rate * c.tolerance);
+    for (const Shown &f : s) {
+        if (c.fast) {
+            EXPECT_EQ(f.gop, 0) << "fast play shows key frames only";
+        }
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Threads, Rate,
+                         ::testing::Values(RateCase{"Normal", 1.0f, false, 1.0, 0.05},
+                                           RateCase{"Speed15", 1.5f, false, 1.5, 0.05},
+                                           RateCase{"Fast", 1.0f, true, 3.0, 0.15}),
+                         [](const ::testing::TestParamInfo<RateCase> &i) { return std::string(i.param.name); });
+
+// After a seek into another recording, every channel starts with a key
+// frame at or before the target, never with a frame that needs an earlier one.
+TEST(Threads, SeekStartsEachChannelAtAKeyFrame)
+{
+    PlaybackRecorder p("index");
+    ASSERT_EQ(p.controller.open(0), 0);
+    ASSERT_TRUE(p.runUntil([&] { return p.ofChannel(0).size() >= 5; }, 5000));
+    const qint64 start2 = p.reader.banks().at(2).start * 1000;
+    ASSERT_EQ(p.controller.seek(2, start2 + 2500), 0);
+    ASSERT_TRUE(p.runUntil([&] { return p.ofChannel(1).size() > 0 && p.ofChannel(1).back().recording == 2; }, 5000));
+    for (int ch = 0; ch < 2; ++ch) {
+        const std::vector<Shown> s = p.ofChannel(ch);
+        auto first = std::find_if(s.begin(), s.end(), [](const Shown &f) { return f.recording == 2; });
+        ASSERT_NE(first, s.end());
+        EXPECT_EQ(first->gop, 0) << "channel " << ch;
+        EXPECT_EQ(first->timeMs, start2 + 2000) << "channel " << ch;
+    }
+}
+
+// Pause holds the picture; play goes on from the paused frame at normal
+// speed, not jumping over the time spent paused. Steps while paused show
+// exactly one frame of channel 0 each.
+TEST(Threads, PauseAndSteps)
+{
+    PlaybackRecorder p("index");
+    ASSERT_EQ(p.controller.open(0), 0);
+    ASSERT_TRUE(p.runUntil([&] { return p.ofChannel(0).size() >= 10; }, 5000));
+    p.controller.pause();
+    p.runFor(300);
+    const size_t paused = p.shown.size();
+    const qint64 pausedAt = p.ofChannel(0).back().timeMs;
+    p.runFor(1000);
+    EXPECT_EQ(p.shown.size(), paused) << "nothing is shown while paused";
+
+    for (int step = 1; step <= 3; ++step) {
+        const size_t before = p.ofChannel(0).size();
+        p.controller.stepForward();
+        ASSERT_TRUE(p.runUntil([&] { return !p.controller.renderThread()->stepPending(); }, 3000));
+        p.runFor(100);
+        const std::vector<Shown> s = p.ofChannel(0);
+        ASSERT_EQ(s.size(), before + 1) << "step " << step;
+        EXPECT_EQ(s.back().timeMs, pausedAt + 100 * step);
+    }
+
+    const qint64 steppedTo = p.ofChannel(0).back().timeMs;
+    const size_t resumedFrom = p.shown.size();
+    p.controller.play();
+    p.runFor(1000);
+    const std::vector<Shown> after = p.ofChannel(0, resumedFrom);
+    ASSERT_FALSE(after.empty());
+    EXPECT_EQ(after.front().timeMs, steppedTo + 100) << "play goes on from the paused frame";
+    EXPECT_NEAR(double(after.back().timeMs - steppedTo), 1000.0, 250.0) << "the clock restarted at the paused frame";
+}
+
+// Record files carry no backward index: backward play is refused and
+// forward play goes on.
+TEST(Threads, RecordFileBackwardRefused)
+{
+    PlaybackRecorder p("record");
+    EXPECT_EQ(p.controller.open(0, true), -2);
+    ASSERT_EQ(p.controller.open(0), 0);
+    ASSERT_TRUE(p.runUntil([&] { return p.ofChannel(0).size() >= 5; }, 5000));
+    EXPECT_EQ(p.controller.reverse(), -2);
+    const size_t before = p.ofChannel(0).size();
+    p.runFor(500);
+    const std::vector<Shown> s = p.ofChannel(0);
+    ASSERT_GT(s.size(), before);
+    EXPECT_GT(s.back().timeMs, s[before - 1].timeMs);
+}
+
+} // namespace
