@@ -1,8 +1,48 @@
 #include "TalViewerMainDialog.h"
 
+#include "EventMenuWidget.h"
+#include "PaneManager.h"
+#include "PasswordDialog.h"
+#include "PlaybackHost.h"
+#include "Reader.h"
+#include "SourceRecognition.h"
+#include "TalGLWidget.h"
+#include "TopMenuWidget.h"
 #include "ui_TalViewerMainDialog.h"
 
+#include <QCloseEvent>
+#include <QDebug>
+#include <QDir>
+#include <QDragEnterEvent>
+#include <QDropEvent>
+#include <QFileInfo>
+#include <QMimeData>
+#include <QPainter>
+#include <QPrintDialog>
+#include <QPrinter>
+#include <QPushButton>
+#include <QScreen>
+#include <QUrl>
+
 TalViewerMainDialog *TalViewerMainDialog::self = nullptr;
+
+namespace {
+
+const QSize preferredSize(1280, 768);
+
+QString describe(SourceKind kind)
+{
+    switch (kind) {
+    case SourceKind::IndexCard: return QStringLiteral("index card");
+    case SourceKind::RecordCard: return QStringLiteral("record card");
+    case SourceKind::Folder: return QStringLiteral("folder");
+    case SourceKind::SingleFile: return QStringLiteral("recording");
+    case SourceKind::Archive: return QStringLiteral("Smart Backup archive");
+    default: return QStringLiteral("source");
+    }
+}
+
+} // namespace
 
 TalViewerMainDialog::TalViewerMainDialog(QWidget *parent)
     : QDialog(parent)
@@ -13,11 +53,45 @@ TalViewerMainDialog::TalViewerMainDialog(QWidget *parent)
     ui->setupUi(this);
     setAcceptDrops(true);
     installEventFilter(this);
+    reader = std::make_unique<Reader>();
+    reader->setPasswordPrompt(PasswordDialog::prompt(this));
+    playback = std::make_unique<PlaybackHost>(reader.get());
     setWindowFlags(Qt::WindowMinMaxButtonsHint | Qt::WindowCloseButtonHint);
+
+    // 1280 x 768 to start with and at least, but never beyond the screen;
+    // the window may grow (maximise, full screen, high-DPI screens).
+    QSize initial = preferredSize;
+    if (const QScreen *screen = QGuiApplication::primaryScreen())
+        initial = initial.boundedTo(screen->availableGeometry().size());
+    setMinimumSize(initial);
+    setMaximumSize(QWIDGETSIZE_MAX, QWIDGETSIZE_MAX);
+    resize(initial);
+
+    paneManager = new PaneManager(ui->DisplayBaseWidget);
+    topMenu = new TopMenuWidget(ui->TopMenuBaseWidget);
+    eventMenu = new EventMenuWidget(ui->EventListBaseWidget);
+    // Content widgets follow their base widgets whatever moved them.
+    for (QWidget *base : {ui->DisplayBaseWidget, ui->TopMenuBaseWidget, ui->EventListBaseWidget})
+        base->installEventFilter(this);
+
+    connect(paneManager, &PaneManager::layoutShown, topMenu, &TopMenuWidget::setLayoutButtons);
+    connect(playback.get(), &PlaybackHost::decodedFrame, paneManager, &PaneManager::decodedFrame);
+    connect(paneManager, &PaneManager::viewChanged, this, [this](int layout, int current) {
+        if (playback->isRunning())
+            playback->setPaneView(layout, current);
+    });
+    connect(eventMenu, &EventMenuWidget::itemSelected, this, &TalViewerMainDialog::playDBItem);
+    connect(eventMenu, &EventMenuWidget::itemPavonaSelected, this, &TalViewerMainDialog::playPavonaItem);
+    connect(topMenu, &TopMenuWidget::folderChosen, this, [this](const QString &folder) { loadPath(folder); });
+    connect(topMenu, &TopMenuWidget::fullScreenRequested, this, &TalViewerMainDialog::toggleFullScreen);
+    connect(topMenu, &TopMenuWidget::printRequested, this, &TalViewerMainDialog::printPanes);
 }
 
 TalViewerMainDialog::~TalViewerMainDialog()
 {
+    playback.reset();
+    eventMenu->clear();
+    reader->clear();
     delete ui;
     // Callers must not reach a window that is gone.
     if (self == this)
@@ -39,24 +113,358 @@ QString TalViewerMainDialog::startPath() const
     return startPathArgument;
 }
 
+void TalViewerMainDialog::setDriveList(const DriveList &list)
+{
+    drives = std::make_unique<DriveList>(list);
+}
+
+void TalViewerMainDialog::changeLayout1X1_1() { paneManager->changeLayout(0, 0); }
+void TalViewerMainDialog::changeLayout1X1_2() { paneManager->changeLayout(0, 1); }
+void TalViewerMainDialog::changeLayout1X1_3() { paneManager->changeLayout(0, 2); }
+void TalViewerMainDialog::changeLayout1X1_4() { paneManager->changeLayout(0, 3); }
+void TalViewerMainDialog::changeLayout1X1_5() { paneManager->changeLayout(0, 4); }
+void TalViewerMainDialog::changeLayout1X1_6() { paneManager->changeLayout(0, 5); }
+void TalViewerMainDialog::changeLayout1X1_7() { paneManager->changeLayout(0, 6); }
+void TalViewerMainDialog::changeLayout1X1_8() { paneManager->changeLayout(0, 7); }
+void TalViewerMainDialog::changeLayout2X1() { paneManager->changeLayout(1, 0); }
+void TalViewerMainDialog::changeLayout2X2() { paneManager->changeLayout(2, 0); }
+void TalViewerMainDialog::changeLayout3X3() { paneManager->changeLayout(3, 0); }
+
 void TalViewerMainDialog::toggleMap()
 {
+    // The layout gives the event list the map's room; the event filter
+    // re-fits the list when its base widget has been resized.
     ui->MapBaseWidget->setVisible(ui->MapBaseWidget->isHidden());
+}
+
+void TalViewerMainDialog::toggleFullScreen()
+{
+    if (!fullScreen) {
+        ui->EventBaseWidget->hide();
+        showFullScreen();
+    } else {
+        ui->EventBaseWidget->show();
+        showNormal();
+    }
+    fullScreen = !fullScreen;
+}
+
+void TalViewerMainDialog::printPanes()
+{
+    QPrinter printer(QPrinter::ScreenResolution);
+    printer.setFullPage(true);
+    QPrintDialog dialog(&printer, topMenu);
+    if (dialog.exec() != QDialog::Accepted)
+        return;
+    QPainter painter;
+    if (!painter.begin(&printer)) {
+        qWarning("cannot print to %s", qPrintable(printer.printerName()));
+        return;
+    }
+    for (int i = 0; i < paneManager->paneCount(); ++i) {
+        if (i > 0)
+            printer.newPage();
+        if (TalGLWidget *view = paneManager->view(i))
+            view->render(&painter, QPoint(), QRegion(), QWidget::DrawWindowBackground | QWidget::DrawChildren);
+    }
+    painter.end();
 }
 
 bool TalViewerMainDialog::eventFilter(QObject *watched, QEvent *event)
 {
+    if (event->type() == QEvent::Resize && watched != this)
+        fitContentWidgets();
     return QDialog::eventFilter(watched, event);
+}
+
+void TalViewerMainDialog::fitContentWidgets()
+{
+    paneManager->setGeometry(ui->DisplayBaseWidget->rect());
+    topMenu->setGeometry(ui->TopMenuBaseWidget->rect());
+    eventMenu->setGeometry(ui->EventListBaseWidget->rect());
+}
+
+void TalViewerMainDialog::resizeEvent(QResizeEvent *event)
+{
+    QDialog::resizeEvent(event);
+    fitContentWidgets();
 }
 
 void TalViewerMainDialog::showEvent(QShowEvent *event)
 {
     QDialog::showEvent(event);
-    // Restoring from the task bar shows the window again; only the first show
-    // sets it up.
+    // Restoring a minimised window sends another show event; the set-up runs
+    // once.
     if (initialised)
         return;
+    initialised = true;
+    firstShow();
+}
+
+void TalViewerMainDialog::firstShow()
+{
+    ++firstShows;
+    fitContentWidgets();
+    topMenu->show();
+    QPushButton *buttons[TopMenuWidget::LayoutButtonCount];
+    for (int i = 0; i < TopMenuWidget::LayoutButtonCount; ++i)
+        buttons[i] = topMenu->layoutButton(i);
+    void (TalViewerMainDialog::*const layoutSlots[])() = {
+        &TalViewerMainDialog::changeLayout1X1_1, &TalViewerMainDialog::changeLayout1X1_2,
+        &TalViewerMainDialog::changeLayout1X1_3, &TalViewerMainDialog::changeLayout1X1_4,
+        &TalViewerMainDialog::changeLayout1X1_5, &TalViewerMainDialog::changeLayout1X1_6,
+        &TalViewerMainDialog::changeLayout1X1_7, &TalViewerMainDialog::changeLayout1X1_8,
+        &TalViewerMainDialog::changeLayout2X1,   &TalViewerMainDialog::changeLayout2X2,
+        &TalViewerMainDialog::changeLayout3X3};
+    for (int i = 0; i < TopMenuWidget::LayoutButtonCount; ++i)
+        connect(buttons[i], &QPushButton::clicked, this, layoutSlots[i]);
+    eventMenu->show();
+
+    // A path named on the command line wins; one that cannot be opened
+    // leaves the usual search.
+    if (startPathArgument.isEmpty() || loadPath(startPathArgument) != 0)
+        discoverCard();
     // The map starts hidden and the event list takes its room.
     toggleMap();
-    initialised = true;
+}
+
+void TalViewerMainDialog::stopThreads()
+{
+    playback->stop();
+}
+
+void TalViewerMainDialog::playDBItem(EventItem *item)
+{
+    if (!item)
+        return;
+    qDebug("[%s::%d]filepath:%s seq:%d bank_serial:%d ch_info:%d", "playDBItem", __LINE__,
+           qPrintable(item->entry.path), int(item->entry.bankSeq), int(item->entry.sortKey),
+           int(item->entry.channels));
+    playEntry(item->index);
+}
+
+void TalViewerMainDialog::playPavonaItem(PavonaEventItem *item)
+{
+    if (!item)
+        return;
+    qDebug("[%s::%d]filepath:%s", "playPavonaItem", __LINE__, qPrintable(item->record.path));
+    playEntry(item->index);
+}
+
+void TalViewerMainDialog::playEntry(int index)
+{
+    if (playback->play(index) != 0) {
+        eventMenu->setNotice(tr("Entry %1 could not be played.").arg(index));
+        return;
+    }
+    eventMenu->setNotice(QString());
+    // The grid follows the channels and picture sizes of the recording.
+    const QVector<QSize> sizes = playback->channelSizes();
+    QVector<int> widths, heights;
+    for (const QSize &size : sizes) {
+        widths.append(size.width());
+        heights.append(size.height());
+    }
+    const QVector<PaneSpec> specs = buildPaneSpecs(sizes.size(), widths, heights);
+    if (sizes.size() != channelCount || specs != paneSpecs) {
+        channelCount = sizes.size();
+        paneSpecs = specs;
+        installCatalogue();
+    }
+    playback->setPaneView(paneManager->layout(), paneManager->current());
+}
+
+void TalViewerMainDialog::closeEvent(QCloseEvent *event)
+{
+    stopThreads();
+    QDialog::closeEvent(event);
+}
+
+int TalViewerMainDialog::openSource(const QString &path, SourceKind kind)
+{
+    switch (kind) {
+    case SourceKind::IndexCard:
+        return reader->openIndexFile(path) == 0 && reader->loadBanks(path) >= 0 ? 0 : -1;
+    case SourceKind::RecordCard:
+        return reader->scanCard(path) > 0 ? 0 : -1;
+    case SourceKind::Folder:
+        return reader->scanFolder(path) > 0 ? 0 : -1;
+    case SourceKind::SingleFile:
+        return reader->openSingleFile(QString::fromLocal8Bit(path.toLocal8Bit())) > 0 ? 0 : -1;
+    case SourceKind::Archive:
+        return reader->openIndexFormatFile(path) >= 0 ? 0 : -1;
+    default:
+        return -1;
+    }
+}
+
+void TalViewerMainDialog::discoverCard()
+{
+    if (!drives)
+        drives = std::make_unique<DriveList>();
+    for (const QString &root : drives->roots()) {
+        const SourceKind kind = recogniseCard(root);
+        if (kind == SourceKind::None)
+            continue;
+        // The camera writes its settings file with the marker; a card
+        // without it is not taken at start-up.
+        if (kind == SourceKind::RecordCard && reader->locateSettings(root) != 0)
+            continue;
+        // A card that does not open (a refused password, a damaged index)
+        // does not stop the search.
+        if (openSource(root, kind) == 0) {
+            installOpened(kind);
+            return;
+        }
+    }
+    installFallback(tr("No camera card was found. Open a card, a folder or a recording, or drop one here."));
+}
+
+int TalViewerMainDialog::loadPath(const QString &path)
+{
+    const SourceKind kind = recognisePath(path);
+    if (kind == SourceKind::None) {
+        const bool missing = !QFileInfo::exists(path);
+        qWarning("not a card, folder, recording or archive: %s", qPrintable(path));
+        // A drop of some other file changes nothing; a path that cannot be
+        // reached at all is said once, without touching the list.
+        eventMenu->setNotice(missing ? tr("%1 cannot be accessed.").arg(QDir::toNativeSeparators(path))
+                                     : tr("%1 is not a card, folder, recording or archive.")
+                                           .arg(QDir::toNativeSeparators(path)));
+        return -1;
+    }
+    const QString shown = QDir::toNativeSeparators(path);
+    if (kind == SourceKind::Folder && !QFileInfo(path).isReadable()) {
+        stopThreads();
+        installFallback(tr("%1 cannot be accessed: no recordings are listed.").arg(shown));
+        return -1;
+    }
+    // The threads read the catalogue that is about to be replaced.
+    stopThreads();
+    const OpenSource before = reader->source();
+    if (openSource(path, kind) == 0) {
+        installOpened(kind);
+        return 0;
+    }
+    if (reader->passwordRefused()) {
+        // The list still shows the previous source; the Reader must hold it again.
+        if (before.kind != SourceKind::None && reader->source().root != before.root)
+            openSource(before.root, before.kind);
+        eventMenu->setNotice(tr("The password of %1 was refused; nothing was changed.").arg(shown));
+        return -1;
+    }
+    if (kind == SourceKind::IndexCard || kind == SourceKind::RecordCard) {
+        installFallback(tr("The %1 at %2 could not be read: no recordings are listed.").arg(describe(kind), shown));
+        return -1;
+    }
+    // Folders, files and archives that do not open leave the catalogue as it was.
+    eventMenu->setNotice(tr("No recordings could be read from the %1 %2.").arg(describe(kind), shown));
+    return -1;
+}
+
+void TalViewerMainDialog::installOpened(SourceKind kind)
+{
+    storageMode = kind == SourceKind::IndexCard || kind == SourceKind::Archive ? 1 : 2;
+    reader->setMode(storageMode);
+    if (storageMode == 1) {
+        const QVector<BankEntry> banks = reader->banks();
+        QVector<CatalogueSpan> spans;
+        QVector<int> types;
+        for (const BankEntry &bank : banks) {
+            spans.append({bank.start, bank.end});
+            types.append(indexItemType(bank.status));
+        }
+        const QVector<int> blocks = catalogueBlocks(spans);
+        QVector<EventItem *> items;
+        for (int i = 0; i < banks.size(); ++i) {
+            auto *item = new EventItem;
+            item->index = i;
+            // An archive numbers its entries with their own bank serials.
+            item->block = kind == SourceKind::Archive ? int(banks[i].bankSeq) : blocks.value(i);
+            item->startTime = QDateTime::fromSecsSinceEpoch(banks[i].start);
+            item->type = types[i];
+            item->entry = banks[i];
+            items.append(item);
+        }
+        eventMenu->setItems(items, sortIndexItems(types));
+        channelCount = reader->headChannelCount();
+    } else {
+        const QVector<FileRecord> files = reader->files();
+        QVector<CatalogueSpan> spans;
+        QVector<quint32> kinds, parking;
+        for (const FileRecord &file : files) {
+            const qint64 start = file.start.toSecsSinceEpoch();
+            spans.append({start, start + file.trailer.duration()});
+            kinds.append(file.eventKind);
+            parking.append(file.parking);
+        }
+        const QVector<int> blocks = catalogueBlocks(spans);
+        QVector<PavonaEventItem *> records;
+        for (int i = 0; i < files.size(); ++i) {
+            auto *record = new PavonaEventItem;
+            record->index = i;
+            record->block = blocks.value(i);
+            record->startTime = files[i].start;
+            record->type = recordItemType(files[i].eventKind, files[i].parking);
+            record->record = files[i];
+            records.append(record);
+        }
+        eventMenu->setRecords(records, sortRecordItems(kinds, parking));
+        channelCount = reader->largestChannelCount();
+    }
+    paneSpecs = buildPaneSpecs(channelCount, reader->widths(), reader->heights());
+    loadedSource = reader->source();
+    eventMenu->setNotice(eventMenu->allItemList().isEmpty() && eventMenu->allRecordList().isEmpty()
+                             ? tr("%1 holds no recordings.").arg(QDir::toNativeSeparators(loadedSource.root))
+                             : QString());
+    qDebug("real max channel:%d", channelCount);
+    installCatalogue();
+}
+
+void TalViewerMainDialog::installFallback(const QString &reason)
+{
+    qWarning("%s", qPrintable(reason));
+    reader->clear();
+    loadedSource = OpenSource();
+    eventMenu->setItems({}, IndexItemLists());
+    storageMode = 1;
+    reader->setMode(storageMode);
+    channelCount = 1;
+    paneSpecs = buildPaneSpecs(0, {}, {});
+    eventMenu->setNotice(reason);
+    qDebug("real max channel:%d", channelCount);
+    installCatalogue();
+}
+
+void TalViewerMainDialog::installCatalogue()
+{
+    paneManager->setGeometry(ui->DisplayBaseWidget->rect());
+    paneManager->rebuild(paneCapacity(channelCount), paneSpecs);
+    paneManager->show();
+    topMenu->setChannelCount(channelCount);
+    fitContentWidgets();
+    topMenu->update();
+    paneManager->update();
+}
+
+void TalViewerMainDialog::dragEnterEvent(QDragEnterEvent *event)
+{
+    if (event->mimeData()->hasUrls())
+        event->acceptProposedAction();
+}
+
+void TalViewerMainDialog::dropEvent(QDropEvent *event)
+{
+    const QList<QUrl> urls = event->mimeData()->urls();
+    // Only the first of several dropped items is opened, and only a local one.
+    if (urls.isEmpty() || !urls.first().isLocalFile())
+        return;
+    const QString path = urls.first().toLocalFile();
+    // Anything that is not a source is refused before playback is touched.
+    if (recognisePath(path) == SourceKind::None) {
+        qDebug("dropped %s: not a recording, folder or archive", qPrintable(path));
+        return;
+    }
+    event->acceptProposedAction();
+    loadPath(path);
 }

@@ -2,9 +2,25 @@
 // The viewer's main window: toolbar strip on top, the display area with the
 // read-out panels below it, and the event list with the map on the right.
 // The form holds the base widgets; each content widget is placed on the full
-// rectangle of its base widget.
+// rectangle of its base widget. Every catalogue load goes through one path:
+// recognise the source, open it once in the Reader, install its entries.
+#include "CatalogueItems.h"
+#include "DriveList.h"
+#include "OpenSource.h"
+
 #include <QDialog>
 #include <QString>
+#include <QVector>
+
+#include <memory>
+
+class EventMenuWidget;
+class PaneManager;
+class PlaybackHost;
+struct EventItem;
+struct PavonaEventItem;
+class Reader;
+class TopMenuWidget;
 
 namespace Ui {
 class TalViewerMainDialog;
@@ -22,26 +38,94 @@ public:
     // null while none exists.
     static TalViewerMainDialog *instance();
 
-    // Card root, folder, recording file or archive named on the command line.
-    // Kept as given: whether it exists is for whoever opens it to report.
+    // Card root, folder, recording file or archive named on the command line;
+    // opened on the first show instead of the drive search when it can be.
     void setStartPath(const QString &path);
     QString startPath() const;
+    // The volumes the start-up search walks (the computer's own by default).
+    void setDriveList(const DriveList &drives);
+
+    // Start-up search: the first drive holding a card that opens is loaded;
+    // without one the single empty pane is installed.
+    void discoverCard();
+    // Opens whatever path is (card, folder, recording file, archive) as the
+    // new catalogue. 0 when it was loaded; -1 when it was not, with the
+    // reason shown under the event list.
+    int loadPath(const QString &path);
+
+    PaneManager *paneGrid() const { return paneManager; }
+    TopMenuWidget *toolbar() const { return topMenu; }
+    EventMenuWidget *eventList() const { return eventMenu; }
+    Reader *catalogue() const { return reader.get(); }
+    PlaybackHost *playbackHost() const { return playback.get(); }
+    int loadedChannelCount() const { return channelCount; }
+    int loadedStorageMode() const { return storageMode; }
+    QVector<PaneSpec> loadedPaneSpecs() const { return paneSpecs; }
+    // How often the first-show set-up ran (1 after any number of shows).
+    int firstShowCount() const { return firstShows; }
 
 public slots:
+    void changeLayout1X1_1();
+    void changeLayout1X1_2();
+    void changeLayout1X1_3();
+    void changeLayout1X1_4();
+    void changeLayout1X1_5();
+    void changeLayout1X1_6();
+    void changeLayout1X1_7();
+    void changeLayout1X1_8();
+    void changeLayout2X1();
+    void changeLayout2X2();
+    void changeLayout3X3();
     // Shows or hides the map below the event list; the list takes its room.
     void toggleMap();
+    void toggleFullScreen();
+    // Every pane as its own page of one print job.
+    void printPanes();
+    // Plays the chosen entry with every channel in the grid; playback runs
+    // on across recordings.
+    void playDBItem(EventItem *item);
+    void playPavonaItem(PavonaEventItem *item);
+    // Render, decode and read threads, in that order.
+    void stopThreads();
 
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
     void showEvent(QShowEvent *event) override;
+    void resizeEvent(QResizeEvent *event) override;
+    void dragEnterEvent(QDragEnterEvent *event) override;
+    void dropEvent(QDropEvent *event) override;
+    void closeEvent(QCloseEvent *event) override;
 
 private:
+    // Opens path as kind in the Reader: 0 or -1.
+    int openSource(const QString &path, SourceKind kind);
+    // Makes the event-list items, pane list and channel count of the source
+    // just opened and installs them.
+    void installOpened(SourceKind kind);
+    // One empty pane and an empty list; reason tells the user why.
+    void installFallback(const QString &reason);
+    void installCatalogue();
+    // Gives every content widget its base widget's full rectangle.
+    void fitContentWidgets();
+    void firstShow();
+    void playEntry(int index);
+
     bool fullScreen = false;
     bool initialised = false;
+    int firstShows = 0;
+    PaneManager *paneManager = nullptr;
+    TopMenuWidget *topMenu = nullptr;
+    EventMenuWidget *eventMenu = nullptr;
+    std::unique_ptr<Reader> reader;
+    std::unique_ptr<PlaybackHost> playback;
+    QVector<PaneSpec> paneSpecs;
     int channelCount = 0;
     // 1 index store, 2 record-file store.
     int storageMode = 1;
+    // The source behind the list shown; reopened when a new one is refused.
+    OpenSource loadedSource;
     QString startPathArgument;
+    std::unique_ptr<DriveList> drives;
     Ui::TalViewerMainDialog *ui = nullptr;
 
     static TalViewerMainDialog *self;
