@@ -25,24 +25,14 @@ TEST(CatalogueBlocks, GapAndOverlapRule)
 
 TEST(CatalogueItems, TypesAndFilteredLists)
 {
-    EXPECT_EQ(indexItemType(0), 0);
-    EXPECT_EQ(indexItemType(1), 1);
-    EXPECT_EQ(indexItemType(0x80), 1);
-    EXPECT_EQ(recordItemType(0, 1), 0);
-    EXPECT_EQ(recordItemType(1, 0), 2);
-    EXPECT_EQ(recordItemType(3, 1), 3);
-
+    EXPECT_EQ(QVector<int>({indexItemType(0), indexItemType(1), indexItemType(0x80), recordItemType(0, 1), recordItemType(1, 0),
+                            recordItemType(3, 1)}),
+              QVector<int>({0, 1, 1, 0, 2, 3}));
     const IndexItemLists index = sortIndexItems({0, 1, 0});
-    EXPECT_EQ(index.all, (QVector<int>{0, 1, 2}));
-    EXPECT_EQ(index.event, QVector<int>{1});
-    EXPECT_EQ(index.normal, (QVector<int>{0, 2}));
-
+    EXPECT_EQ(QVector<QVector<int>>({index.all, index.event, index.normal}), QVector<QVector<int>>({{0, 1, 2}, {1}, {0, 2}}));
     // normal driving, parked event, driving event, normal parked
-    const RecordItemLists records = sortRecordItems({0, 1, 2, 0}, {0, 1, 0, 1});
-    EXPECT_EQ(records.all, (QVector<int>{0, 1, 2, 3}));
-    EXPECT_EQ(records.event, (QVector<int>{1, 2}));
-    EXPECT_EQ(records.driving, (QVector<int>{0, 2}));
-    EXPECT_EQ(records.parking, (QVector<int>{1, 3}));
+    const RecordItemLists r = sortRecordItems({0, 1, 2, 0}, {0, 1, 0, 1});
+    EXPECT_EQ(QVector<QVector<int>>({r.all, r.event, r.driving, r.parking}), QVector<QVector<int>>({{0, 1, 2, 3}, {1, 2}, {0, 2}, {1, 3}}));
     EXPECT_EQ(sortRecordItems({1, 1}, {0}).all, QVector<int>{0});
 }
 
