@@ -6,6 +6,7 @@
 
 #include <QDir>
 #include <memory>
+#include <tuple>
 #include <vector>
 
 namespace {
@@ -14,19 +15,41 @@ struct Delivered {
     int stream, track, media, key;
     int64_t timeMs;
     QByteArray bytes;
+    auto fields() const { return std::tie(stream, track, media, key, timeMs, bytes); }
+    bool operator==(const Delivered &o) const { return fields() == o.fields(); }
 };
+using Packets = std::vector<Delivered>;
 
 int collect(void *opaque, const PVNA_AV_DEMUX_Packet *p)
 {
-    static_cast<std::vector<Delivered> *>(opaque)->push_back(
+    static_cast<Packets *>(opaque)->push_back(
         {p->streamIndex, p->trackIndex, p->mediaType, p->key, p->timeMs, QByteArray(reinterpret_cast<const char *>(p->data), p->size)});
     return 0;
 }
 
+// Creates a handle and opens path on it; a failed open releases the handle.
+int open(PVNA_AV_DEMUX_Handle &h, const QString &path, Packets &sink, int flags = PVNA_AV_DEMUX_FLAG_MEMORY_OUTPUT)
+{
+    const QByteArray p = path.toLocal8Bit();
+    const PVNA_AV_DEMUX_OpenParams params{p.constData(), flags, collect, &sink};
+    return PVNA_AV_DEMUX_Create(&h, "test") != 0 ? -2 : PVNA_AV_DEMUX_Open(h, &params);
+}
+
+// Reads to the end or a failure (bounded, so a demuxer that never ends fails the test).
+int readToEnd(PVNA_AV_DEMUX_Handle h, int &unsupported)
+{
+    for (int i = 0, r; i < 100000; ++i)
+        if ((r = PVNA_AV_DEMUX_ReadPacket(h)) == PVNA_AV_DEMUX_UNSUPPORTED)
+            ++unsupported;
+        else if (r != 0)
+            return r;
+    return 0;
+}
+
 struct Demuxed {
-    int openResult = -1, reads = 0, unsupported = 0, lastResult = 0;
+    int openResult = -1, unsupported = 0, lastResult = 0, endsAgain = 0, destroyResult = -1;
     std::unique_ptr<PVNA_AV_DEMUX_StreamInfo> info = std::make_unique<PVNA_AV_DEMUX_StreamInfo>();
-    std::vector<Delivered> packets;
+    Packets packets, again; // again: read after a seek back to the start
 
     std::vector<const Delivered *> of(int media, int track) const
     {
@@ -45,24 +68,25 @@ struct Demuxed {
     }
 };
 
-// Opens path and reads it to the end (bounded, so a demuxer that never ends fails the test).
+// Opens path and reads it to the end; then three reads past the end, a seek
+// to the start and a second reading.
 Demuxed demuxAll(const QString &path)
 {
     Demuxed d;
     PVNA_AV_DEMUX_Handle h = nullptr;
-    const QByteArray p = path.toLocal8Bit();
-    const PVNA_AV_DEMUX_OpenParams params{p.constData(), PVNA_AV_DEMUX_FLAG_MEMORY_OUTPUT, collect, &d.packets};
-    if (PVNA_AV_DEMUX_Create(&h, "test") != 0 || (d.openResult = PVNA_AV_DEMUX_Open(h, &params)) != 0)
-        return d; // a failed open releases the handle
+    if ((d.openResult = open(h, path, d.packets)) != 0)
+        return d;
     PVNA_AV_DEMUX_GetStreamInfo(h, d.info.get());
-    for (; d.reads < 100000; ++d.reads) {
-        d.lastResult = PVNA_AV_DEMUX_ReadPacket(h);
-        if (d.lastResult == PVNA_AV_DEMUX_UNSUPPORTED)
-            ++d.unsupported;
-        else if (d.lastResult != 0)
-            break;
+    if ((d.lastResult = readToEnd(h, d.unsupported)) == PVNA_AV_DEMUX_END) {
+        const size_t n = d.packets.size();
+        for (int i = 0; i < 3; ++i)
+            d.endsAgain += PVNA_AV_DEMUX_ReadPacket(h) == PVNA_AV_DEMUX_END && d.packets.size() == n;
+        int unsupported = 0;
+        if (PVNA_AV_DEMUX_Seek(h, 0) >= 0 && readToEnd(h, unsupported) == PVNA_AV_DEMUX_END)
+            d.again.assign(d.packets.begin() + long(n), d.packets.end());
+        d.packets.resize(n);
     }
-    PVNA_AV_DEMUX_Destroy(h);
+    d.destroyResult = PVNA_AV_DEMUX_Destroy(h);
     return d;
 }
 
@@ -127,6 +151,9 @@ TEST_F(Demuxer, VideoIsFfmpegsAnnexBStreamByteForByte)
         const Demuxed d = demuxAll(media(c.file));
         ASSERT_EQ(d.openResult, 0);
         EXPECT_EQ(d.lastResult, PVNA_AV_DEMUX_END);
+        EXPECT_EQ(d.endsAgain, 3);
+        EXPECT_TRUE(d.again == d.packets) << "a seek to the start reads the same stream again";
+        EXPECT_EQ(d.destroyResult, 0);
         ASSERT_EQ(d.info->videoCount, c.streams);
         EXPECT_EQ(d.unsupported, c.streams == 8 ? ffprobeCount(c.file, "v:8") : 0);
         for (const Delivered &p : d.packets)
@@ -207,52 +234,7 @@ TEST_F(Demuxer, AacBecomesAdtsHeaderAndPayloadThatFfmpegDecodes)
     }
 }
 
-TEST_F(Demuxer, ReadAfterEndKeepsReportingEndAndSeekReadsAgain)
-{
-    std::vector<Delivered> sink;
-    PVNA_AV_DEMUX_Handle h = nullptr;
-    ASSERT_EQ(PVNA_AV_DEMUX_Create(&h, nullptr), 0);
-    const QByteArray path = media("h264.mp4").toLocal8Bit();
-    const PVNA_AV_DEMUX_OpenParams params{path.constData(), PVNA_AV_DEMUX_FLAG_MEMORY_OUTPUT, collect, &sink};
-    ASSERT_EQ(PVNA_AV_DEMUX_Open(h, &params), 0);
-    int r = 0;
-    for (int i = 0; i < 10000 && r == 0; ++i)
-        r = PVNA_AV_DEMUX_ReadPacket(h);
-    EXPECT_EQ(r, PVNA_AV_DEMUX_END);
-    const std::vector<Delivered> first = sink;
-    for (int i = 0; i < 3; ++i)
-        EXPECT_EQ(PVNA_AV_DEMUX_ReadPacket(h), PVNA_AV_DEMUX_END);
-    EXPECT_EQ(sink.size(), first.size());
-
-    // A seek back to the start reads the same stream again from a key frame.
-    ASSERT_GE(PVNA_AV_DEMUX_Seek(h, 0), 0);
-    sink.clear();
-    while (PVNA_AV_DEMUX_ReadPacket(h) == 0 && sink.size() <= first.size()) {
-    }
-    ASSERT_EQ(sink.size(), first.size());
-    for (size_t i = 0; i < sink.size(); ++i)
-        EXPECT_EQ(sink[i].bytes, first[i].bytes) << i;
-    EXPECT_EQ(PVNA_AV_DEMUX_Destroy(h), 0);
-}
-
-TEST_F(Demuxer, RegistryRefusesThe33rdHandleAndUnknownHandles)
-{
-    std::vector<PVNA_AV_DEMUX_Handle> handles(PVNA_AV_DEMUX_MAX_HANDLES);
-    for (auto &h : handles)
-        ASSERT_EQ(PVNA_AV_DEMUX_Create(&h, "slot"), 0);
-    PVNA_AV_DEMUX_Handle extra = nullptr;
-    EXPECT_EQ(PVNA_AV_DEMUX_Create(&extra, "one too many"), -1);
-    EXPECT_EQ(extra, nullptr);
-    EXPECT_EQ(PVNA_AV_DEMUX_Destroy(handles[5]), 0);
-    EXPECT_EQ(PVNA_AV_DEMUX_Destroy(handles[5]), -1);
-    EXPECT_EQ(PVNA_AV_DEMUX_ReadPacket(handles[5]), -1);
-    ASSERT_EQ(PVNA_AV_DEMUX_Create(&handles[5], "again"), 0);
-    EXPECT_EQ(PVNA_AV_DEMUX_ReadPacket(handles[5]), -1); // created, not open
-    for (auto h : handles)
-        EXPECT_EQ(PVNA_AV_DEMUX_Destroy(h), 0);
-}
-
-TEST_F(Demuxer, BadFilesFailOpenAndReleaseTheHandle)
+TEST_F(Demuxer, BadFilesFailOpenAndReleaseTheirHandles)
 {
     for (const QString &path : {media("missing.mp4"), media("empty.mp4"), media("text.mp4"), media("truncated.mp4"), media(),
                                 "concat:" + media("h264.mp4")}) {
@@ -261,19 +243,25 @@ TEST_F(Demuxer, BadFilesFailOpenAndReleaseTheHandle)
         EXPECT_TRUE(d.packets.empty());
     }
     // Only memory output is offered: an open asking for file output fails and releases.
-    std::vector<Delivered> sink;
     PVNA_AV_DEMUX_Handle h = nullptr;
-    ASSERT_EQ(PVNA_AV_DEMUX_Create(&h, nullptr), 0);
-    const QByteArray path = media("h264.mp4").toLocal8Bit();
-    const PVNA_AV_DEMUX_OpenParams fileOutput{path.constData(), 0, collect, &sink};
-    EXPECT_EQ(PVNA_AV_DEMUX_Open(h, &fileOutput), -1);
+    Packets sink;
+    EXPECT_EQ(open(h, media("h264.mp4"), sink, 0), -1);
     EXPECT_EQ(PVNA_AV_DEMUX_Destroy(h), -1);
-    // The failed opens released their handles: all slots are free.
-    std::vector<PVNA_AV_DEMUX_Handle> all(PVNA_AV_DEMUX_MAX_HANDLES);
-    for (auto &slot : all)
+
+    // So all slots are free: the registry holds 32 handles, refuses the 33rd and unknown ones.
+    std::vector<PVNA_AV_DEMUX_Handle> handles(PVNA_AV_DEMUX_MAX_HANDLES);
+    for (auto &slot : handles)
         ASSERT_EQ(PVNA_AV_DEMUX_Create(&slot, "slot"), 0);
-    for (auto slot : all)
-        PVNA_AV_DEMUX_Destroy(slot);
+    PVNA_AV_DEMUX_Handle extra = nullptr;
+    EXPECT_EQ(PVNA_AV_DEMUX_Create(&extra, "one too many"), -1);
+    EXPECT_EQ(extra, nullptr);
+    EXPECT_EQ(PVNA_AV_DEMUX_Destroy(handles[5]), 0);
+    EXPECT_EQ(PVNA_AV_DEMUX_Destroy(handles[5]), -1);
+    EXPECT_EQ(PVNA_AV_DEMUX_ReadPacket(handles[5]), -1);
+    ASSERT_EQ(PVNA_AV_DEMUX_Create(&handles[5], "again"), 0);
+    EXPECT_EQ(PVNA_AV_DEMUX_ReadPacket(handles[5]), -1); // created, not open
+    for (auto slot : handles)
+        EXPECT_EQ(PVNA_AV_DEMUX_Destroy(slot), 0);
 }
 
 TEST_F(Demuxer, TruncatedRecordingEndsCleanlyWithWhatItHolds)

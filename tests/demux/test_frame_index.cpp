@@ -24,16 +24,9 @@ struct BankBuilder {
 
     void add(uint16_t marker, uint8_t channel, int64_t ms, uint8_t gop, const std::string &payload, uint8_t res = 1)
     {
-        FrameIndexEntry e;
-        e.marker = marker;
+        FrameIndexEntry e{marker, {}, int32_t(payload.size()), uint32_t(T0 + ms / 1000), uint32_t(ms % 1000 * 1000), gop,
+                          uint8_t(marker == FrameIndexEntry::Gps ? 1 : 30), res, channel};
         memcpy(e.sequence, &++sequence, 8);
-        e.size = int32_t(payload.size());
-        e.sec = uint32_t(T0 + ms / 1000);
-        e.usec = uint32_t(ms % 1000 * 1000);
-        e.gop = gop;
-        e.rate = marker == FrameIndexEntry::Gps ? 1 : 30;
-        e.res = res;
-        e.channel = channel;
         bytes.resize(bytes.size() + FrameIndexEntry::Size);
         e.store(bytes.data() + bytes.size() - FrameIndexEntry::Size);
         bytes.insert(bytes.end(), payload.begin(), payload.end());
@@ -52,16 +45,16 @@ struct BankBuilder {
         change(e);
         e.store(bytes.data() + entryAt(n));
     }
-    Index walk(uint64_t dataEnd, FrameIndex::BankWalkResult *result = nullptr, FrameIndex::BankWalkOptions options = {},
+    // dataEnd < 0: the whole buffer.
+    Index walk(FrameIndex::BankWalkResult *result = nullptr, FrameIndex::BankWalkOptions options = {}, int64_t dataEnd = -1,
                std::vector<GSensorSample> *samples = nullptr) const
     {
         Index index;
-        const auto r = FrameIndex::walkBank(bytes.data(), bytes.size(), dataEnd, options, index, samples);
+        const auto r = FrameIndex::walkBank(bytes.data(), bytes.size(), dataEnd < 0 ? bytes.size() : uint64_t(dataEnd), options, index, samples);
         if (result)
             *result = r;
         return index;
     }
-    Index walk() const { return walk(bytes.size()); }
     std::string payload(const FrameIndexEntry &e) const { return std::string(bytes.begin() + e.payloadOffset, bytes.begin() + e.payloadOffset + e.size); }
 };
 
@@ -118,7 +111,7 @@ TEST(BankWalk, IndexesEveryPacketWithItsPayloadAndGSensorSamples)
     FrameIndex::BankWalkResult r;
     FrameIndex::BankWalkOptions options;
     options.catalogueIndex = 7;
-    const Index index = b.walk(b.bytes.size(), &r, options, &samples);
+    const Index index = b.walk(&r, options, -1, &samples);
     EXPECT_TRUE(r.complete);
     ASSERT_EQ(index.size(), AllEntries);
     EXPECT_EQ(r.entries, index.size());
@@ -126,9 +119,8 @@ TEST(BankWalk, IndexesEveryPacketWithItsPayloadAndGSensorSamples)
     for (const FrameIndexEntry &e : index) {
         ++perMarker[e.marker];
         EXPECT_EQ(+e.catalogueIndex, 7);
-        if (e.marker == FrameIndexEntry::Video) {
+        if (e.marker == FrameIndexEntry::Video)
             EXPECT_EQ(b.payload(e), frame(e.channel, int(e.timeMs() - Base) / 100));
-        }
     }
     EXPECT_EQ(perMarker, (std::map<uint16_t, int>{{FrameIndexEntry::Video, 90}, {FrameIndexEntry::Audio, 30},
                                                   {FrameIndexEntry::GSensor, 3}, {FrameIndexEntry::Gps, 3}}));
@@ -138,39 +130,31 @@ TEST(BankWalk, IndexesEveryPacketWithItsPayloadAndGSensorSamples)
 
 TEST(BankWalk, DamagedAndOddEntries)
 {
-    const struct {
-        const char *name;
-        std::function<uint64_t(BankBuilder &)> damage; // returns dataEnd
-        size_t entries;
-        bool complete;
-        std::vector<size_t> backward; // entries marked TimeBackward
-    } cases[] = {
-        {"time runs backward at the second entry", [](BankBuilder &b) { b.edit(1, [](FrameIndexEntry &e) { e.sec -= 5; }); return b.bytes.size(); },
+    // damage returns the data end (-1: the whole buffer); backward: the entries marked TimeBackward.
+    const struct { const char *name; std::function<int64_t(BankBuilder &)> damage; size_t entries; bool complete; std::vector<size_t> backward; } cases[] = {
+        {"time runs backward at the second entry", [](BankBuilder &b) { b.edit(1, [](FrameIndexEntry &e) { e.sec -= 5; }); return -1; },
          AllEntries, true, {1}},
         {"microseconds borrow into a backward second", [](BankBuilder &b) {
              const FrameIndexEntry before = FrameIndexEntry::load(b.bytes.data() + b.entryAt(3));
              b.edit(4, [&](FrameIndexEntry &e) { e.sec = before.sec; e.usec = before.usec - 1; });
-             return b.bytes.size(); }, AllEntries, true, {4}},
+             return -1; }, AllEntries, true, {4}},
         {"unknown marker and channel 9 are skipped", [](BankBuilder &b) {
              b.edit(4, [](FrameIndexEntry &e) { e.marker = 0x1234; });
              b.edit(6, [](FrameIndexEntry &e) { e.channel = 9; });
-             return b.bytes.size(); }, AllEntries - 2, true, {}},
-        {"negative size ends the walk", [](BankBuilder &b) { b.edit(10, [](FrameIndexEntry &e) { e.size = -45; }); return b.bytes.size(); }, 10, false, {}},
-        {"size past the data end ends the walk", [](BankBuilder &b) {
-             b.edit(10, [&](FrameIndexEntry &e) { e.size = int32_t(b.bytes.size()); });
-             return b.bytes.size(); }, 10, false, {}},
-        {"huge size does not wrap around", [](BankBuilder &b) { b.edit(10, [](FrameIndexEntry &e) { e.size = INT32_MAX; }); return b.bytes.size(); }, 10, false, {}},
-        {"data end inside an entry header", [](BankBuilder &b) { return b.entryAt(12) + 20; }, 12, false, {}},
-        {"data end inside a payload", [](BankBuilder &b) { return b.entryAt(12) + FrameIndexEntry::Size + 1; }, 12, false, {}},
-        {"data end beyond the buffer is clipped to it", [](BankBuilder &b) { return b.bytes.size() + 100000; }, AllEntries, true, {}},
-        {"data end before the frame data", [](BankBuilder &) { return uint64_t(100); }, 0, true, {}},
+             return -1; }, AllEntries - 2, true, {}},
+        {"negative size ends the walk", [](BankBuilder &b) { b.edit(10, [](FrameIndexEntry &e) { e.size = -45; }); return -1; }, 10, false, {}},
+        {"size past the data end ends the walk", [](BankBuilder &b) { b.edit(10, [&](FrameIndexEntry &e) { e.size = int32_t(b.bytes.size()); }); return -1; }, 10, false, {}},
+        {"huge size does not wrap around", [](BankBuilder &b) { b.edit(10, [](FrameIndexEntry &e) { e.size = INT32_MAX; }); return -1; }, 10, false, {}},
+        {"data end inside an entry header", [](BankBuilder &b) { return int64_t(b.entryAt(12) + 20); }, 12, false, {}},
+        {"data end inside a payload", [](BankBuilder &b) { return int64_t(b.entryAt(12) + FrameIndexEntry::Size + 1); }, 12, false, {}},
+        {"data end beyond the buffer is clipped to it", [](BankBuilder &b) { return int64_t(b.bytes.size() + 100000); }, AllEntries, true, {}},
+        {"data end before the frame data", [](BankBuilder &) { return int64_t(100); }, 0, true, {}},
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.name);
         BankBuilder b = recording();
         FrameIndex::BankWalkResult r;
-        const uint64_t dataEnd = c.damage(b);
-        const Index index = b.walk(dataEnd, &r);
+        const Index index = b.walk(&r, {}, c.damage(b));
         EXPECT_EQ(index.size(), c.entries);
         EXPECT_EQ(r.complete, c.complete);
         std::vector<size_t> backward;
@@ -189,7 +173,7 @@ TEST(BankWalk, LoadLimitKeepsTheRightSide)
     FrameIndex::BankWalkOptions forward, backward;
     forward.limit = backward.limit = 100;
     backward.backwardLoad = true;
-    const Index after = b.walk(b.bytes.size(), nullptr, forward), before = b.walk(b.bytes.size(), nullptr, backward);
+    const Index after = b.walk(nullptr, forward), before = b.walk(nullptr, backward);
     ASSERT_FALSE(after.empty() || before.empty());
     EXPECT_EQ(after.front().sequence64(), 100u);
     EXPECT_EQ(before.back().sequence64(), 100u);
@@ -233,12 +217,8 @@ TEST(Seek, ForwardAndBackwardIndexes)
     const Index forward = b.walk(), backward = FrameIndex::buildBackward(forward, 3);
     const Index none, keyFirst(forward.begin() + 2, forward.end()), audioFirst(forward.begin() + 5, forward.end());
     ASSERT_TRUE(keyFirst.front().isKeyFrame() && audioFirst.front().marker == FrameIndexEntry::Audio);
-    const struct {
-        const char *name;
-        const Index &index;
-        int64_t seconds;
-        int64_t keyMs; // time of the channel-0 key frame landed on; -1: none found
-    } cases[] = {
+    // keyMs: time of the channel-0 key frame landed on; -1: none found.
+    const struct { const char *name; const Index &index; int64_t seconds, keyMs; } cases[] = {
         // The forward index starts with a GPS record: no key frame at or before it.
         {"forward, before", forward, T0 - 10, -1},
         // The GPS record of second 1 comes before the key frame stamped 1.000,
