@@ -49,8 +49,8 @@ void DecodeThread::flush()
         backStacks[c].clear();
         keySeen[c] = false;
         drained[c] = false;
-        decoders[c]->flush();
     }
+    decoderFlushPending = true;
 }
 
 void DecodeThread::run()
@@ -62,6 +62,9 @@ void DecodeThread::run()
     totalNs = 0;
     weightedCount = 0;
     while (checkpoint()) {
+        if (decoderFlushPending.exchange(false))
+            for (auto &decoder : decoders)
+                decoder->flush();
         if (isPaused()) {
             nap(50);
             continue;

@@ -40,7 +40,8 @@ public:
     int initCodec(const QVector<PaneSpec> &specs);
 
     // With the thread parked or stopped: drops the output queues, the back
-    // stacks, the key-seen flags and whatever the decoders still hold.
+    // stacks and the key-seen flags; the decoders drop what they still hold
+    // on the decode thread itself, before it decodes anything new.
     void flush();
 
     FrameQueue &output(int channel) { return outputs[channel]; }
@@ -74,6 +75,7 @@ private:
     std::atomic<int> channelCount{1};
     std::atomic<bool> backward{false};
     std::atomic<bool> fastForward{false};
+    std::atomic<bool> decoderFlushPending{false};
     QElapsedTimer timer;
     qint64 totalNs = 0;
     int weightedCount = 0;

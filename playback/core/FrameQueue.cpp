@@ -7,25 +7,25 @@ FrameQueue::~FrameQueue()
 
 int FrameQueue::size() const
 {
-    QMutexLocker locker(&lock);
+    std::lock_guard<std::mutex> locker(lock);
     return int(items.size());
 }
 
 qint64 FrameQueue::bytes() const
 {
-    QMutexLocker locker(&lock);
+    std::lock_guard<std::mutex> locker(lock);
     return byteCount;
 }
 
 H26xFrameItem *FrameQueue::peek() const
 {
-    QMutexLocker locker(&lock);
+    std::lock_guard<std::mutex> locker(lock);
     return items.empty() ? nullptr : items.front();
 }
 
 H26xFrameItem *FrameQueue::take()
 {
-    QMutexLocker locker(&lock);
+    std::lock_guard<std::mutex> locker(lock);
     if (items.empty())
         return nullptr;
     H26xFrameItem *item = items.front();
@@ -38,7 +38,7 @@ void FrameQueue::append(H26xFrameItem *item)
 {
     if (!item)
         return;
-    QMutexLocker locker(&lock);
+    std::lock_guard<std::mutex> locker(lock);
     items.push_back(item);
     byteCount += item->size();
 }
@@ -47,7 +47,7 @@ void FrameQueue::prepend(H26xFrameItem *item)
 {
     if (!item)
         return;
-    QMutexLocker locker(&lock);
+    std::lock_guard<std::mutex> locker(lock);
     items.push_front(item);
     byteCount += item->size();
 }
@@ -56,7 +56,7 @@ void FrameQueue::clear()
 {
     std::deque<H26xFrameItem *> dropped;
     {
-        QMutexLocker locker(&lock);
+        std::lock_guard<std::mutex> locker(lock);
         dropped.swap(items);
         byteCount = 0;
     }

@@ -4,9 +4,8 @@
 // in the queue belongs to the queue, a taken item to the taker.
 #include "H26xFrameItem.h"
 
-#include <QMutex>
-
 #include <deque>
+#include <mutex>
 
 class FrameQueue
 {
@@ -30,7 +29,8 @@ public:
     void clear();
 
 private:
-    mutable QMutex lock;
+    // A std::mutex (pthread) rather than QMutex: ThreadSanitizer sees its hand-over.
+    mutable std::mutex lock;
     std::deque<H26xFrameItem *> items;
     qint64 byteCount = 0;
 };

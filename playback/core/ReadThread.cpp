@@ -45,7 +45,7 @@ int ReadThread::load(int index, bool backwardLoad, bool keepBuffer)
     info.audio = reader->audioDescription();
     info.tracks = reader->videoTracks();
     {
-        QMutexLocker locker(&infoLock);
+        std::lock_guard<std::mutex> locker(infoLock);
         infos[index] = std::move(info);
         while (infos.size() > KeptInfos) {
             auto farthest = infos.begin();
@@ -92,7 +92,7 @@ void ReadThread::startReading()
 
 bool ReadThread::recordingInfo(int index, RecordingInfo *out) const
 {
-    QMutexLocker locker(&infoLock);
+    std::lock_guard<std::mutex> locker(infoLock);
     const auto it = infos.find(index);
     if (it == infos.end())
         return false;

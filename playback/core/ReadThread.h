@@ -10,12 +10,12 @@
 #include "PlaybackWorker.h"
 #include "Reader.h"
 
-#include <QMutex>
 #include <QVector>
 
 #include <atomic>
 #include <map>
 #include <memory>
+#include <mutex>
 #include <vector>
 
 class ReadThread : public PlaybackWorker
@@ -102,6 +102,6 @@ private:
     std::atomic<bool> ended{false};
     QVector<PaneSpec> paneSpecs;
 
-    mutable QMutex infoLock;
+    mutable std::mutex infoLock;
     std::map<int, RecordingInfo> infos; // the last few recordings opened
 };

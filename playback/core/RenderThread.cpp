@@ -70,7 +70,7 @@ void RenderThread::restartClock()
 
 bool RenderThread::currentRecord(FrameIndexEntry *out) const
 {
-    QMutexLocker locker(&stateLock);
+    std::lock_guard<std::mutex> locker(stateLock);
     if (haveCurrent)
         *out = current;
     return haveCurrent;
@@ -78,13 +78,13 @@ bool RenderThread::currentRecord(FrameIndexEntry *out) const
 
 GpsSample RenderThread::currentGpsFix() const
 {
-    QMutexLocker locker(&stateLock);
+    std::lock_guard<std::mutex> locker(stateLock);
     return gpsFix;
 }
 
 RenderThread::Stats RenderThread::stats() const
 {
-    QMutexLocker locker(&stateLock);
+    std::lock_guard<std::mutex> locker(stateLock);
     Stats s = counters;
     if (isRunning())
         s.audioBytes = player.playedBytes();
@@ -93,7 +93,7 @@ RenderThread::Stats RenderThread::stats() const
 
 void RenderThread::resetStats()
 {
-    QMutexLocker locker(&stateLock);
+    std::lock_guard<std::mutex> locker(stateLock);
     counters = Stats();
 }
 
@@ -109,7 +109,7 @@ void RenderThread::run()
     clockSet = false;
     videoTime = 0;
     {
-        QMutexLocker locker(&stateLock);
+        std::lock_guard<std::mutex> locker(stateLock);
         haveCurrent = false;
     }
     while (checkpoint()) {
@@ -152,7 +152,7 @@ void RenderThread::run()
         nap(2);
     }
     {
-        QMutexLocker locker(&stateLock);
+        std::lock_guard<std::mutex> locker(stateLock);
         counters.audioBytes = player.playedBytes();
     }
     player.close();
@@ -167,7 +167,7 @@ bool RenderThread::takeShowable(int c, bool fast)
         if (head->hasPicture() && (!fast || head->isKeyFrame()))
             return true;
         if (!head->hasPicture()) {
-            QMutexLocker locker(&stateLock);
+            std::lock_guard<std::mutex> locker(stateLock);
             ++counters.noPicture;
         }
         delete q.take();
@@ -243,7 +243,7 @@ void RenderThread::show(H26xFrameItem *item, int lateMs)
     const int c = item->channel();
     const qint64 ft = item->timeMs();
     {
-        QMutexLocker locker(&stateLock);
+        std::lock_guard<std::mutex> locker(stateLock);
         if (lateMs > LateMs)
             ++counters.late;
         counters.maxLateMs = std::max(counters.maxLateMs, lateMs);
@@ -268,7 +268,7 @@ void RenderThread::followTelemetry(qint64 ft, bool back)
             break;
         H26xFrameItem *item = gps.take();
         if (item->size() >= GpsSample::Size) {
-            QMutexLocker locker(&stateLock);
+            std::lock_guard<std::mutex> locker(stateLock);
             gpsFix = GpsSample::load(item->data());
         }
         delete item;

@@ -10,9 +10,8 @@
 #include "PlaybackWorker.h"
 
 #include <QElapsedTimer>
-#include <QMutex>
-
 #include <atomic>
+#include <mutex>
 
 class DecodeThread;
 class ReadThread;
@@ -105,7 +104,7 @@ private:
     double clockRate = 1.0;
     qint64 videoTime = 0; // last shown time of the leading channel
 
-    mutable QMutex stateLock;
+    mutable std::mutex stateLock;
     FrameIndexEntry current;
     bool haveCurrent = false;
     GpsSample gpsFix;
