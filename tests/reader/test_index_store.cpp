@@ -5,63 +5,32 @@
 #include "Reader.h"
 
 #include <QTemporaryDir>
-#include <gtest/gtest.h>
 
 using namespace cardfiles;
 
 namespace {
-
-constexpr quint32 SmallBank = 40000;   // header at 16384
-constexpr quint32 LateBank = 210000;   // room for the header at bank size - 204800
-
-QByteArray banks(const QVector<Bank> &list, quint32 bankSize)
-{
-    QByteArray bytes;
-    for (const Bank &b : list)
-        bytes.append(bank(b, bankSize));
-    return bytes;
-}
-
-Bank makeBank(quint16 seq, quint32 sortKey, quint8 status = 0, char place = '0')
-{
-    Bank b;
-    b.seq = seq;
-    b.sortKey = sortKey;
-    b.status = status;
-    b.placeCode = place;
-    b.start = 1700000000 + 100 * seq;
-    b.end = b.start + 60;
-    return b;
-}
-
+constexpr quint32 SmallBank = 40000; // header at 16384
+constexpr quint32 LateBank = 210000; // room for the header at bank size - 204800
 } // namespace
 
 TEST(IndexStore, LoadsBanksSortedWithSizesAndModel)
 {
     QTemporaryDir tmp;
-    const QString d = tmp.path();
-    writeFile(d + "/index.ibx", indexFile(0, 2, SmallBank));
-    Bank dataPastBank = makeBank(9, 9);
+    Bank dataPastBank{9, 9}, invalid{8, 8};
     dataPastBank.dataEnd = SmallBank + 1;
-    Bank invalid = makeBank(8, 8);
     invalid.valid = false;
-    Bank late = makeBank(7, 7, 0, '5');   // 16384 is not where its header is
-    writeFile(d + "/00.ibx", banks({makeBank(1, 30, 1), makeBank(2, 10), dataPastBank, invalid, late,
-                                    makeBank(3, 20)}, SmallBank) + QByteArray(100, 'x'));
-
+    const Bank late{7, 7, 0, '5'}; // 16384 is not where its header is
+    const QString d = indexCard(tmp.path(), indexFile(0, 2, SmallBank),
+                                banks({{1, 30, 1}, {2, 10}, dataPastBank, invalid, late, {3, 20}}, SmallBank) + QByteArray(100, 'x'));
     Reader reader;
     ASSERT_EQ(reader.openIndexFile(d), 0);
     ASSERT_EQ(reader.loadBanks(d), 3);
-    const QVector<BankEntry> list = reader.banks();
-    EXPECT_EQ(list[0].bankSeq, 2);
-    EXPECT_EQ(list[1].bankSeq, 3);
-    EXPECT_EQ(list[2].bankSeq, 1);
-    EXPECT_EQ(list[2].status, 1);
-    EXPECT_EQ(list[2].offset, 0);
-    EXPECT_EQ(list[1].offset, 5 * qint64(SmallBank));
-    EXPECT_EQ(list[0].start, 1700000200);
-    EXPECT_EQ(list[0].end, 1700000260);
-    EXPECT_EQ(list[0].bankSize, SmallBank);
+    QVector<qint64> got;
+    for (const BankEntry &b : reader.banks())
+        got << b.bankSeq << b.status << b.offset << b.start << b.end << b.bankSize;
+    const qint64 s = SmallBank;
+    EXPECT_EQ(got, (QVector<qint64>{2, 0, s, 1700000200, 1700000260, s, 3, 0, 5 * s, 1700000300, 1700000360, s,
+                                    1, 1, 0, 1700000100, 1700000160, s}));
     EXPECT_EQ(reader.headChannelCount(), 2);
     EXPECT_EQ(reader.widths().mid(0, 3), (QVector<int>{320, 640, 0}));
     EXPECT_EQ(reader.heights().mid(0, 3), (QVector<int>{240, 480, 0}));
@@ -71,9 +40,7 @@ TEST(IndexStore, LoadsBanksSortedWithSizesAndModel)
 TEST(IndexStore, LateHeadersReadOnlyBankStartsAndHeaders)
 {
     QTemporaryDir tmp;
-    const QString d = tmp.path();
-    writeFile(d + "/index.dat", indexFile(0, 1, LateBank));
-    writeFile(d + "/00.dat", banks({makeBank(1, 1, 0, '2'), makeBank(2, 2, 0, '9')}, LateBank));
+    const QString d = indexCard(tmp.path(), indexFile(0, 1, LateBank), banks({{1, 1, 0, '2'}, {2, 2, 0, '9'}}, LateBank), "dat");
     Reader reader;
     ASSERT_EQ(reader.openIndexFile(d), 0);
     resetReadStatistics();
@@ -85,12 +52,7 @@ TEST(IndexStore, LateHeadersReadOnlyBankStartsAndHeaders)
 TEST(IndexStore, DataFilesFollowTheAreaSizeAndKeepDatOnceTaken)
 {
     const qint64 first = 209715200, each = 2147483648;
-    struct Case {
-        const char *what;
-        qint64 area;
-        QStringList files;
-        int result;
-    } cases[] = {
+    const struct { const char *what; qint64 area; QStringList files; int result; } cases[] = {
         {"area 0 needs file 00", 0, {"00.ibx"}, 1},
         {"area 0 without files", 0, {}, -1},
         {"two files, the second dat", first + each, {"00.ibx", "01.dat"}, 2},
@@ -100,12 +62,12 @@ TEST(IndexStore, DataFilesFollowTheAreaSizeAndKeepDatOnceTaken)
         {"negative: empty catalogue", -1937768448 - each, {}, 0},
         {"huge area stops at the first missing", std::numeric_limits<qint64>::max(), {"00.ibx"}, -1},
     };
-    for (const Case &c : cases) {
+    for (const auto &c : cases) {
         SCOPED_TRACE(c.what);
         QTemporaryDir tmp;
         writeFile(tmp.path() + "/index.ibx", indexFile(c.area, 2, SmallBank));
         for (const QString &f : c.files)
-            writeFile(tmp.path() + "/" + f, bank(makeBank(1, 1), SmallBank));
+            writeFile(tmp.path() + "/" + f, bank({}, SmallBank));
         Reader reader;
         ASSERT_EQ(reader.openIndexFile(tmp.path()), 0);
         EXPECT_EQ(reader.loadBanks(tmp.path()), c.result);
@@ -114,27 +76,21 @@ TEST(IndexStore, DataFilesFollowTheAreaSizeAndKeepDatOnceTaken)
 
 TEST(IndexStore, BadHeadsAndDataFiles)
 {
-    struct Case {
-        const char *what;
-        QByteArray index;
-        QByteArray data;
-        int open, load, channels;
-    } cases[] = {
-        {"index shorter than 93 bytes", indexFile(0, 2, SmallBank).left(92), QByteArray(), -1, -1, 0},
-        {"no settings block: no password", indexFile(0, 2, SmallBank, "1234", 600), bank(makeBank(1, 1), SmallBank), 0, 1, 2},
-        {"bank size below a header", indexFile(0, 2, 33994), bank(makeBank(1, 1), SmallBank), 0, -1, 2},
+    const QByteArray sound = bank({}, SmallBank);
+    const struct { const char *what; QByteArray index, data; int open, load, channels; } cases[] = {
+        {"index shorter than 93 bytes", indexFile(0, 2, SmallBank).left(92), {}, -1, -1, 0},
+        {"no settings block: no password", indexFile(0, 2, SmallBank, "1234", 600), sound, 0, 1, 2},
+        {"bank size below a header", indexFile(0, 2, 33994), sound, 0, -1, 2},
         {"data file shorter than a bank", indexFile(0, 2, SmallBank), QByteArray(1000, 'x'), 0, 0, 2},
-        {"header placed before the bank", indexFile(0, 2, SmallBank), bank(makeBank(1, 1, 0, '3'), SmallBank), 0, 0, 2},
-        {"channel count 0 clamped", indexFile(0, 0, SmallBank), bank(makeBank(1, 1), SmallBank), 0, 1, 1},
-        {"channel count 200 clamped", indexFile(0, 200, SmallBank), bank(makeBank(1, 1), SmallBank), 0, 1, 8},
+        {"header placed before the bank", indexFile(0, 2, SmallBank), bank({1, 1, 0, '3'}, SmallBank), 0, 0, 2},
+        {"channel count 0 clamped", indexFile(0, 0, SmallBank), sound, 0, 1, 1},
+        {"channel count 200 clamped", indexFile(0, 200, SmallBank), sound, 0, 1, 8},
     };
-    for (const Case &c : cases) {
+    for (const auto &c : cases) {
         SCOPED_TRACE(c.what);
         QTemporaryDir tmp;
-        writeFile(tmp.path() + "/index.ibx", c.index);
-        writeFile(tmp.path() + "/00.ibx", c.data);
         Reader reader;
-        EXPECT_EQ(reader.openIndexFile(tmp.path()), c.open);
+        EXPECT_EQ(reader.openIndexFile(indexCard(tmp.path(), c.index, c.data)), c.open);
         EXPECT_EQ(reader.loadBanks(tmp.path()), c.load);
         EXPECT_EQ(reader.headChannelCount(), c.channels);
     }
@@ -143,62 +99,44 @@ TEST(IndexStore, BadHeadsAndDataFiles)
 TEST(IndexStore, CardPasswordAskedOncePerCard)
 {
     QTemporaryDir tmp;
-    const QString a = tmp.path() + "/a", b = tmp.path() + "/b";
-    for (const QString &d : {a, b}) {
-        QDir().mkpath(d);
-        writeFile(d + "/index.ibx", indexFile(0, 2, SmallBank, "1234"));
-        writeFile(d + "/00.ibx", bank(makeBank(1, 1), SmallBank));
-    }
-    QByteArray typed;
-    int calls = 0;
+    const QString a = indexCard(tmp.path() + "/a", indexFile(0, 2, SmallBank, "1234"), bank({}, SmallBank));
+    const QString b = indexCard(tmp.path() + "/b", indexFile(0, 2, SmallBank, "1234"), bank({}, SmallBank));
+    ScriptedPrompt user{"123"};
     Reader reader;
-    reader.setPasswordPrompt([&](PasswordKind kind, const QByteArray &expected, int length) {
-        ++calls;
-        EXPECT_EQ(kind, PasswordKind::Card);
-        EXPECT_EQ(length, 8);
-        return passwordMatches(kind, typed, expected, length);
-    });
-    typed = "123";
+    reader.setPasswordPrompt(user.prompt(PasswordKind::Card, 8));
     EXPECT_EQ(reader.openIndexFile(a), -1);
     EXPECT_TRUE(reader.passwordRefused());
-    EXPECT_EQ(reader.loadBanks(a), -1);   // a refused card is not open
-    typed = "1234";
+    EXPECT_EQ(reader.loadBanks(a), -1); // a refused card is not open
+    user.typed = "1234";
     EXPECT_EQ(reader.openIndexFile(a), 0);
     EXPECT_EQ(reader.openIndexFile(a), 0);
-    EXPECT_EQ(calls, 2);
-    EXPECT_EQ(reader.openIndexFile(b), 0);   // another card asks again
-    EXPECT_EQ(calls, 3);
-
-    Reader noPrompt;
-    EXPECT_EQ(noPrompt.openIndexFile(a), -1);
+    EXPECT_EQ(user.calls, 2);
+    EXPECT_EQ(reader.openIndexFile(b), 0); // another card asks again
+    EXPECT_EQ(user.calls, 3);
+    EXPECT_EQ(Reader().openIndexFile(a), -1); // no prompt: refused
 }
 
 TEST(IndexStore, SetupBlockGoesOnlyToTheOpenIndexCard)
 {
     QTemporaryDir tmp;
-    const QString card = tmp.path() + "/card", other = tmp.path() + "/other";
-    QDir().mkpath(card);
+    const QString card = indexCard(tmp.path() + "/card", indexFile(0, 2, SmallBank), {});
+    const QString other = tmp.path() + "/other", name = "REC_0000001_20230314-054525_NDNN.mp4";
     QDir().mkpath(other + "/record");
-    writeFile(card + "/index.ibx", indexFile(0, 2, SmallBank));
     writeFile(other + "/index.dat", indexFile(0, 2, SmallBank, QByteArray(), 600));
-    recording(other + "/record", "REC_0000001_20230314-054525_NDNN.mp4",
-              trailer("REC_0000001_20230314-054525_NDNN.mp4", 1, 60));
+    recording(other + "/record", name, trailer(name.toUtf8(), 1, 60));
     const QByteArray block(Reader::SetupBlockSize, 'S');
 
     Reader reader;
-    EXPECT_EQ(reader.writeSetupBlock(block), -1);   // nothing open
+    EXPECT_EQ(reader.writeSetupBlock(block), -1); // nothing open
     ASSERT_EQ(reader.openIndexFile(card), 0);
     EXPECT_EQ(reader.writeSetupBlock(block.left(430)), -1);
     EXPECT_EQ(reader.writeSetupBlock(block), 0);
-    QFile f(card + "/index.ibx");
-    ASSERT_TRUE(f.open(QIODevice::ReadOnly));
-    EXPECT_EQ(f.size(), 512431);
-    f.seek(512000);
-    EXPECT_EQ(f.read(431), block);
+    EXPECT_EQ(QFileInfo(card + "/index.ibx").size(), 512431);
+    EXPECT_EQ(readFile(card + "/index.ibx", 512000), block);
 
-    ASSERT_EQ(reader.scanCard(other), 1);            // the index card is closed now
+    ASSERT_EQ(reader.scanCard(other), 1); // the index card is closed now
     EXPECT_EQ(reader.writeSetupBlock(block), -1);
-    ASSERT_EQ(reader.openIndexFile(other), 0);       // too short to hold a block
+    ASSERT_EQ(reader.openIndexFile(other), 0); // too short to hold a block
     EXPECT_EQ(reader.writeSetupBlock(block), -1);
     EXPECT_EQ(QFileInfo(other + "/index.dat").size(), 600);
 }

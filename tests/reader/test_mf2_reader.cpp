@@ -6,11 +6,12 @@
 #include "RecordingMerge.h"
 
 #include <QBuffer>
-#include <gtest/gtest.h>
 
 using namespace cardfiles;
 
 namespace {
+
+constexpr quint32 Truthful = 0xFFFFFFFF; // a size or count field that tells the truth
 
 struct Packet {
     const char *magic;
@@ -18,53 +19,48 @@ struct Packet {
     bool key;
     quint32 ms;
     QByteArray payload;
-    quint32 claimedSize = 0xFFFFFFFF; // the size field when it lies
+    quint32 claimedSize = Truthful;
 };
 
 struct Mf2File {
-    int videoTracks = 2;
-    int audioTracks = 1;
-    int dataTracks = 1;
-    quint32 declaredTracks = 0xFFFFFFFF; // header's count when it lies
-    quint32 tableSize = 0xFFFFFFFF;
-    quint32 videoConfigSize = 4;
-    QVector<Packet> packets;
+    int videoTracks = 2, audioTracks = 1, dataTracks = 1;
+    quint32 declaredTracks = Truthful, tableSize = Truthful, videoConfigSize = 4;
+    QVector<Packet> packets = {{"MF2V", 0, true, 0, QByteArray(10, 'a')}};
 
     QByteArray bytes() const
     {
         const int tracks = videoTracks + audioTracks + dataTracks;
         QByteArray f(16 + 52, '\0');
-        memcpy(f.data(), "MF2H", 4);
-        put32(f, 16, tableSize != 0xFFFFFFFF ? tableSize : quint32(tracks * 4128));
-        put32(f, 16 + 48, declaredTracks != 0xFFFFFFFF ? declaredTracks : quint32(tracks));
+        f.replace(0, 4, "MF2H");
+        put(f, 16, tableSize != Truthful ? tableSize : quint32(tracks * 4128));
+        put(f, 16 + 48, declaredTracks != Truthful ? declaredTracks : quint32(tracks));
         for (int t = 0; t < tracks; ++t) {
             QByteArray d(4128, '\0');
-            memcpy(d.data(), "MF2I", 4);
+            d.replace(0, 4, "MF2I");
             if (t < videoTracks) {
-                memcpy(d.data() + 4, "MF2V", 4);
-                put32(d, 20, 320);
-                put32(d, 24, 240);
-                memcpy(d.data() + 28, "\0\0\0\1", 4);
-                put32(d, 4124, videoConfigSize);
+                d.replace(4, 4, "MF2V");
+                put(d, 20, 320);
+                put(d, 24, 240);
+                d.replace(28, 4, QByteArray("\0\0\0\1", 4));
+                put(d, 4124, videoConfigSize);
             } else if (t < videoTracks + audioTracks) {
-                memcpy(d.data() + 4, "MF2A", 4);
-                put32(d, 8, 1);
-                d[32] = char(0x14); // AAC LC, 16 kHz, mono
-                d[33] = char(0x08);
-                put32(d, 288, 2);
+                d.replace(4, 4, "MF2A");
+                put(d, 8, 1);
+                put(d, 32, 0x0814, 2); // AAC LC, 16 kHz, mono
+                put(d, 288, 2);
             } else {
-                memcpy(d.data() + 4, "MF2D", 4);
-                put32(d, 8, 2);
+                d.replace(4, 4, "MF2D");
+                put(d, 8, 2);
             }
             f += d;
         }
         for (const Packet &p : packets) {
             QByteArray h(16, '\0');
-            memcpy(h.data(), p.magic, 4);
+            h.replace(0, 4, p.magic);
             h[4] = char(p.track);
-            h[5] = char(p.key ? 1 : 0);
-            put32(h, 8, p.ms);
-            put32(h, 12, p.claimedSize != 0xFFFFFFFF ? p.claimedSize : quint32(p.payload.size()));
+            h[5] = char(p.key);
+            put(h, 8, p.ms);
+            put(h, 12, p.claimedSize != Truthful ? p.claimedSize : quint32(p.payload.size()));
             f += h + p.payload;
         }
         return f;
@@ -79,10 +75,10 @@ struct Loaded {
     FrameBuffer buffer;
 };
 
-Loaded load(const QByteArray &file, uint64_t capacity = 1 << 20)
+Loaded load(const Mf2File &file, uint64_t capacity = 1 << 20)
 {
     Loaded l;
-    QByteArray copy = file;
+    QByteArray copy = file.bytes();
     QBuffer device(&copy);
     device.open(QIODevice::ReadOnly);
     l.buffer.allocate(capacity);
@@ -106,11 +102,11 @@ QByteArray frame(char fill, int n = 10)
 QByteArray gsensorPayload(quint16 x, quint16 y, quint16 z)
 {
     QByteArray p(12 + 32 + 20, '\0');
-    put32(p, 12, 3);
-    put32(p, 12 + 8, 1);
-    put16(p, 12 + 32 + 12, x);
-    put16(p, 12 + 32 + 14, y);
-    put16(p, 12 + 32 + 16, z);
+    put(p, 12, 3);
+    put(p, 20, 1);
+    put(p, 56, x, 2);
+    put(p, 58, y, 2);
+    put(p, 60, z, 2);
     return p;
 }
 
@@ -118,42 +114,28 @@ QByteArray gsensorPayload(quint16 x, quint16 y, quint16 z)
 
 TEST(Mf2Reader, TrackTableLimits)
 {
-    struct Case {
+    const struct {
         const char *name;
-        Mf2File file;
+        void (*change)(Mf2File &);
         int64_t bytes;
         size_t videoTracks;
         int configSize;
+    } cases[] = {
+        {"sound", [](Mf2File &) {}, 10, 2, 4},
+        {"33 tracks", [](Mf2File &f) { f.videoTracks = 33; f.audioTracks = f.dataTracks = 0; }, -1, 0, 0},
+        {"table smaller than its tracks", [](Mf2File &f) { f.tableSize = 4 * 4128 - 1; }, -1, 0, 0},
+        {"count beyond the table", [](Mf2File &f) { f.declaredTracks = 5; }, -1, 0, 0},
+        {"video configuration over 4096 bytes", [](Mf2File &f) { f.videoConfigSize = 4097; }, 10, 2, 0},
+        {"nine video tracks keep eight channels", [](Mf2File &f) { f.videoTracks = 9; }, 10, 8, 4},
     };
-    Mf2File base;
-    base.packets = {{"MF2V", 0, true, 0, frame('a')}};
-    Mf2File tooMany = base;
-    tooMany.videoTracks = 33;
-    tooMany.audioTracks = tooMany.dataTracks = 0;
-    Mf2File smallTable = base;
-    smallTable.tableSize = 4 * 4128 - 1;
-    Mf2File countOverTable = base;
-    countOverTable.declaredTracks = 5;
-    Mf2File bigConfig = base;
-    bigConfig.videoConfigSize = 4097;
-    Mf2File nineVideo = base;
-    nineVideo.videoTracks = 9;
-    const Case cases[] = {
-        {"sound", base, 10, 2, 4},
-        {"33 tracks", tooMany, -1, 0, 0},
-        {"table smaller than its tracks", smallTable, -1, 0, 0},
-        {"count beyond the table", countOverTable, -1, 0, 0},
-        {"video configuration over 4096 bytes", bigConfig, 10, 2, 0},
-        {"nine video tracks keep eight channels", nineVideo, 10, 8, 4},
-    };
-    for (const Case &c : cases) {
+    for (const auto &c : cases) {
         SCOPED_TRACE(c.name);
-        const Loaded l = load(c.file.bytes());
+        Mf2File f;
+        c.change(f);
+        const Loaded l = load(f);
         EXPECT_EQ(l.bytes, c.bytes);
         ASSERT_EQ(l.tracks.video.size(), c.videoTracks);
-        if (c.videoTracks > 0) {
-            EXPECT_EQ(l.tracks.video[0].config.size(), c.configSize);
-        }
+        EXPECT_EQ(c.videoTracks ? l.tracks.video[0].config.size() : 0, c.configSize);
     }
 }
 
@@ -172,15 +154,14 @@ TEST(Mf2Reader, PacketsBecomeATimeOrderedIndex)
         {"MF2D", 0, false, 500, gsensorPayload(5000, 10000, 7)},
         {"MF2D", 0, false, 600, gsensorPayload(5001, 9990, 7)},
     };
-    const Loaded l = load(f.bytes());
-    struct Want {
+    const Loaded l = load(f);
+    const struct {
         uint16_t marker;
         int channel;
         int64_t ms;
         int gop;
         char fill;
-    };
-    const Want want[] = {
+    } want[] = {
         {FrameIndexEntry::Audio, 0, 0, 0, 's'},  {FrameIndexEntry::Video, 0, 100, 0, 'a'},
         {FrameIndexEntry::Video, 1, 100, 0, 'b'}, {FrameIndexEntry::Video, 0, 300, 1, 'c'},
         {FrameIndexEntry::Audio, 0, 400, 0, 't'}, {FrameIndexEntry::GSensor, 0, 500, 0, 0},
@@ -195,44 +176,38 @@ TEST(Mf2Reader, PacketsBecomeATimeOrderedIndex)
         EXPECT_EQ(e.timeMs() - 1000000000ll * 1000, want[i].ms);
         EXPECT_EQ(int(e.gop), want[i].gop);
         EXPECT_EQ(e.serial(), uint32_t(i));
-        if (want[i].fill) {
-            EXPECT_EQ(char(l.buffer.data()[e.payloadOffset]), want[i].fill);
-        }
+        EXPECT_EQ(want[i].fill ? char(l.buffer.data()[e.payloadOffset]) : 0, want[i].fill);
         if (e.marker == FrameIndexEntry::Video) {
             EXPECT_EQ(int(e.res), e.channel == 0 ? 15 : 14);
         }
     }
     // The offsets are fixed by the first sample, even though one of them is 0.
     ASSERT_EQ(l.gsensor.size(), 2u);
-    EXPECT_EQ(int(l.gsensor[0].x), 5000);
-    EXPECT_EQ(int(l.gsensor[0].y), 10000);
-    EXPECT_EQ(int(l.gsensor[1].x), 5001);
-    EXPECT_EQ(int(l.gsensor[1].y), 9990);
+    EXPECT_EQ(QVector<int>({l.gsensor[0].x, l.gsensor[0].y, l.gsensor[1].x, l.gsensor[1].y}),
+              QVector<int>({5000, 10000, 5001, 9990}));
     EXPECT_EQ(l.tracks.audio.sampleRate, 16000);
     EXPECT_EQ(l.tracks.audio.channels, 1);
 }
 
 TEST(Mf2Reader, DamageEndsReadingAndKeepsWhatCameBefore)
 {
-    struct Case {
+    const struct {
         const char *name;
         Packet bad;
         uint64_t capacity;
-        size_t entries;
+    } cases[] = {
+        {"payload past the end of the file", {"MF2V", 0, false, 200, frame('x'), 0x7FFFFFF0}, 1 << 20},
+        {"unknown magic", {"XXXX", 0, false, 200, frame('x')}, 1 << 20},
+        {"payload beyond the frame buffer", {"MF2V", 0, false, 200, frame('x', 100)}, 30},
     };
-    const Case cases[] = {
-        {"payload past the end of the file", {"MF2V", 0, false, 200, frame('x'), 0x7FFFFFF0}, 1 << 20, 2},
-        {"unknown magic", {"XXXX", 0, false, 200, frame('x')}, 1 << 20, 2},
-        {"payload beyond the frame buffer", {"MF2V", 0, false, 200, frame('x', 100)}, 30, 2},
-    };
-    for (const Case &c : cases) {
+    for (const auto &c : cases) {
         SCOPED_TRACE(c.name);
         Mf2File f;
         f.packets = {{"MF2V", 0, true, 0, frame('a')}, {"MF2V", 0, false, 100, frame('b')}, c.bad,
                      {"MF2V", 0, false, 300, frame('c')}};
-        const Loaded l = load(f.bytes(), c.capacity);
+        const Loaded l = load(f, c.capacity);
         EXPECT_EQ(l.bytes, 20);
-        EXPECT_EQ(l.index.size(), c.entries);
+        EXPECT_EQ(l.index.size(), 2u);
         for (const FrameIndexEntry &e : l.index)
             EXPECT_LE(uint64_t(e.payloadOffset) + uint64_t(e.size), l.buffer.used());
     }
@@ -241,11 +216,11 @@ TEST(Mf2Reader, DamageEndsReadingAndKeepsWhatCameBefore)
 TEST(Mf2Reader, GopPositionSaturatesAndOnlyKeyFramesAreZero)
 {
     Mf2File f;
-    f.packets.append({"MF2V", 0, true, 0, frame('k')});
+    f.packets = {{"MF2V", 0, true, 0, frame('k')}};
     for (quint32 i = 1; i <= 300; ++i)
         f.packets.append({"MF2V", 0, false, i, frame('p', 1)});
     f.packets.append({"MF2V", 0, true, 301, frame('k')});
-    const Loaded l = load(f.bytes());
+    const Loaded l = load(f);
     ASSERT_EQ(l.index.size(), 302u);
     EXPECT_EQ(l.index[255].gop, 255);
     EXPECT_EQ(l.index[300].gop, 255);

@@ -5,7 +5,6 @@
 #include "Reader.h"
 
 #include <QTemporaryDir>
-#include <gtest/gtest.h>
 
 using namespace cardfiles;
 
@@ -14,28 +13,15 @@ namespace {
 QString name(int seq, const char *letters = "NDNN", const char *ext = "mp4")
 {
     return QStringLiteral("REC_%1_20230314-0545%2_%3.%4")
-        .arg(seq, 7, 10, QLatin1Char('0'))
-        .arg(seq % 60, 2, 10, QLatin1Char('0'))
-        .arg(letters, ext);
+        .arg(seq, 7, 10, QLatin1Char('0')).arg(seq % 60, 2, 10, QLatin1Char('0')).arg(letters, ext);
 }
 
+// A recording whose trailer names it.
 QString addRecording(const QString &dir, const QString &fileName, int channels = 2,
                      const QByteArray &head = QByteArray(4096, 'm'))
 {
     return recording(dir, fileName, trailer(fileName.toUtf8(), channels, 60), head);
 }
-
-struct ScriptedPrompt {
-    QByteArray typed;
-    int calls = 0;
-    PasswordPrompt prompt()
-    {
-        return [this](PasswordKind kind, const QByteArray &expected, int length) {
-            ++calls;
-            return passwordMatches(kind, typed, expected, length);
-        };
-    }
-};
 
 } // namespace
 
@@ -58,15 +44,11 @@ TEST(RecordStore, FolderScanSkipsEverythingThatIsNotARecording)
 
     Reader reader;
     ASSERT_EQ(reader.scanFolder(d), 4);
-    const QVector<FileRecord> files = reader.files();
-    const quint32 expectedSeq[] = {1, 2, 3, 4};
-    for (int i = 0; i < 4; ++i)
-        EXPECT_EQ(files[i].sequence, expectedSeq[i]);
-    EXPECT_EQ(files[0].isMF2, 1u);
-    EXPECT_EQ(files[0].trailer.duration(), 3u);
-    EXPECT_EQ(files[1].eventKind, 1u);   // form B
-    EXPECT_EQ(files[1].parking, 1u);
-    EXPECT_EQ(files[3].isMF2, 0u);       // lower-case .mf2
+    QVector<quint32> got; // sequence, MF2, duration, event kind, parking
+    for (const FileRecord &f : reader.files())
+        got << f.sequence << f.isMF2 << f.trailer.duration() << f.eventKind << f.parking;
+    // Form B names are events; a lower-case .mf2 holds MP4.
+    EXPECT_EQ(got, (QVector<quint32>{1, 1, 3, 1, 0, 2, 0, 60, 1, 1, 3, 0, 60, 0, 0, 4, 0, 60, 0, 0}));
     EXPECT_EQ(reader.largestChannelCount(), 4);
     // Sizes come from the first file in name order: E_0000002 has one channel.
     EXPECT_EQ(reader.widths().mid(0, 3), (QVector<int>{320, 0, 0}));
@@ -90,17 +72,18 @@ TEST(RecordStore, ScanReadsOnlyTheTrailerInAtMostTwoReads)
 TEST(RecordStore, ScanCardNeedsRecordingsAndNamesItsSettingsFile)
 {
     QTemporaryDir tmp;
+    const QDir card(tmp.path());
     Reader reader;
-    EXPECT_EQ(reader.scanCard(tmp.path()), -1);
-    QDir(tmp.path()).mkdir("record");
-    EXPECT_EQ(reader.scanCard(tmp.path()), -1);
-    addRecording(tmp.path() + "/record", name(1));
-    ASSERT_EQ(reader.scanCard(tmp.path()), 1);
-    EXPECT_EQ(reader.settingsFilePath(), QDir(tmp.path()).absolutePath() + "/Config/ZidavOva.cfg");
-    EXPECT_EQ(reader.locateSettings(tmp.path()), -1);
-    QDir(tmp.path()).mkpath("Config");
-    writeFile(tmp.path() + "/Config/ZidavOva.cfg", "x");
-    EXPECT_EQ(reader.locateSettings(tmp.path()), 0);
+    EXPECT_EQ(reader.scanCard(card.path()), -1);
+    card.mkdir("record");
+    EXPECT_EQ(reader.scanCard(card.path()), -1);
+    addRecording(card.filePath("record"), name(1));
+    ASSERT_EQ(reader.scanCard(card.path()), 1);
+    EXPECT_EQ(reader.settingsFilePath(), card.absolutePath() + "/Config/ZidavOva.cfg");
+    EXPECT_EQ(reader.locateSettings(card.path()), -1);
+    card.mkpath("Config");
+    writeFile(card.filePath("Config/ZidavOva.cfg"), "x");
+    EXPECT_EQ(reader.locateSettings(card.path()), 0);
 }
 
 TEST(RecordStore, SingleFileNeedsItsOwnNameInTheTrailer)
@@ -131,37 +114,34 @@ TEST(RecordStore, Mf2PasswordGateOnEveryPathRememberedPerSource)
 {
     QTemporaryDir tmp;
     const Mf2Keys keys = defaultMf2Keys();
-    const QString card = tmp.path() + "/card";
-    QDir().mkpath(card + "/record");
-    const QString locked = addRecording(card + "/record", name(1, "NDNN", "MF2"), 2, mf2iHead("abcd", 1, keys[1]));
-    addRecording(card + "/record", name(2, "NDNN", "MF2"), 2, mf2iHead("", 0, keys[0]));  // no password
-    addRecording(card + "/record", name(3));
+    const QString card = tmp.path() + "/card", records = card + "/record";
+    QDir().mkpath(records);
+    const QString locked = addRecording(records, name(1, "NDNN", "MF2"), 2, mf2iHead("abcd", 1, keys[1]));
+    addRecording(records, name(2, "NDNN", "MF2"), 2, mf2iHead("", 0, keys[0])); // no password
+    addRecording(records, name(3));
 
-    ScriptedPrompt prompt;
+    ScriptedPrompt user{"wrong"};
     Reader reader;
-    reader.setPasswordPrompt(prompt.prompt());
-
-    prompt.typed = "wrong";
-    EXPECT_EQ(reader.scanCard(card), 2);   // the locked file is left out
+    reader.setPasswordPrompt(user.prompt(PasswordKind::Mf2, 8));
+    EXPECT_EQ(reader.scanCard(card), 2); // the locked file is left out
     EXPECT_TRUE(reader.passwordRefused());
-    EXPECT_EQ(prompt.calls, 1);
+    EXPECT_EQ(user.calls, 1);
 
-    prompt.typed = "abcd";
+    user.typed = "abcd";
     EXPECT_EQ(reader.scanCard(card), 3);
     EXPECT_FALSE(reader.passwordRefused());
     EXPECT_EQ(reader.scanCard(card), 3);
-    EXPECT_EQ(prompt.calls, 2);            // remembered for this card
-
-    EXPECT_EQ(reader.scanFolder(card + "/record"), 3);
-    EXPECT_EQ(prompt.calls, 3);            // another source asks again
-    prompt.typed.clear();
+    EXPECT_EQ(user.calls, 2); // remembered for this card
+    EXPECT_EQ(reader.scanFolder(records), 3);
+    EXPECT_EQ(user.calls, 3); // another source asks again
+    user.typed.clear();
     EXPECT_EQ(reader.openSingleFile(locked), 0);
     EXPECT_TRUE(reader.passwordRefused());
 
     // Other keys unscramble to another password.
     Reader other;
     other.setMf2Keys({1, 2, 3});
-    prompt.typed = "abcd";
-    other.setPasswordPrompt(prompt.prompt());
+    user.typed = "abcd";
+    other.setPasswordPrompt(user.prompt(PasswordKind::Mf2, 8));
     EXPECT_EQ(other.openSingleFile(locked), 0);
 }
