@@ -40,12 +40,12 @@ enum class Read { Playback, Backward, Export };
 std::vector<Frame> drain(Reader &r, Read how = Read::Playback)
 {
     std::vector<Frame> frames;
-    std::unique_ptr<uint8_t[]> d(new uint8_t[Capacity]);
+    std::vector<uint8_t> d(Capacity);
     FrameIndexEntry e;
-    for (int len; (len = how == Read::Playback   ? r.nextFrame(e, d.get(), Capacity)
-                         : how == Read::Backward ? r.nextFrameBackward(d.get(), Capacity, e, nullptr)
-                                                 : r.nextFrameExport(d.get(), Capacity, e)) > 0;)
-        frames.push_back({e, QByteArray(reinterpret_cast<const char *>(d.get()), len)});
+    for (int len; (len = how == Read::Playback   ? r.nextFrame(e, d.data(), Capacity)
+                         : how == Read::Backward ? r.nextFrameBackward(d.data(), Capacity, e, nullptr)
+                                                 : r.nextFrameExport(d.data(), Capacity, e)) > 0;)
+        frames.push_back({e, QByteArray(reinterpret_cast<const char *>(d.data()), len)});
     return frames;
 }
 
@@ -77,12 +77,8 @@ int ffprobePackets(const QString &path, const QString &stream, bool nonNegative)
 // first and last picture times, telemetry, the serials and fixed fields.
 TEST(RecordLoads, MatchTheManifest)
 {
-    const struct {
-        const char *card;
-        int entry;
-        bool password;
-    } cases[] = {{"record", 0, false}, {"record", 2, false}, {"record-mixed", 1, false},
-                 {"record-mixed", 3, false}, {"record-mf2pw", 1, true}};
+    const struct { const char *card; int entry; bool password; } cases[] = {
+        {"record", 0, false}, {"record", 2, false}, {"record-mixed", 1, false}, {"record-mixed", 3, false}, {"record-mf2pw", 1, true}};
     for (const auto &c : cases) {
         SCOPED_TRACE(QStringLiteral("%1 entry %2").arg(c.card).arg(c.entry).toStdString());
         Reader r;
@@ -107,22 +103,19 @@ TEST(RecordLoads, MatchTheManifest)
         EXPECT_EQ(r.loadedIndex(), c.entry);
         EXPECT_EQ(r.startTime(), start);
         EXPECT_EQ(r.endTime(), qint64(frames.back().entry.sec));
-        EXPECT_GE(r.endTime(), start + m["lastMediaMs"].toInt() / 1000);
         std::vector<int64_t> videoMs;
         for (size_t i = 0; i < frames.size(); ++i) {
             const FrameIndexEntry &e = frames[i].entry;
-            EXPECT_EQ(e.serial(), uint32_t(i));
-            EXPECT_EQ(uint32_t(e.field28), 1u);
-            EXPECT_EQ(int(e.catalogueIndex), c.entry);
+            EXPECT_EQ(QVector<qint64>({e.serial(), e.field28, e.catalogueIndex}), QVector<qint64>({qint64(i), 1, c.entry}));
             EXPECT_GE(e.timeMs(), i ? frames[i - 1].entry.timeMs() : 0);
             if (e.marker == FrameIndexEntry::Video) {
                 videoMs.push_back(e.timeMs());
                 EXPECT_EQ(frames[i].bytes.size(), e.size + r.videoTracks()[e.channel].config.size());
             }
         }
-        ASSERT_FALSE(videoMs.empty());
-        EXPECT_EQ(videoMs.front(), start * 1000 + m["firstMediaMs"].toInt());
-        EXPECT_EQ(videoMs.back(), start * 1000 + m["lastMediaMs"].toInt());
+        ASSERT_FALSE(videoMs.empty()); // first and last pictures where the generator put them
+        EXPECT_EQ((QVector<qint64>{videoMs.front(), videoMs.back()}),
+                  (QVector<qint64>{start * 1000 + m["firstMediaMs"].toInt(), start * 1000 + m["lastMediaMs"].toInt()}));
     }
 }
 
@@ -283,12 +276,12 @@ TEST(BankLoads, MatchTheManifestForwardAndBackward)
         }
 
         // Seeks: before, inside and after the recording.
-        std::unique_ptr<uint8_t[]> data(new uint8_t[Capacity]);
+        std::vector<uint8_t> data(Capacity);
         FrameIndexEntry e;
         r.seek(0, bank.start - 100);
         EXPECT_EQ(r.playbackPosition(), 0);
         r.seek(0, bank.start + 2);
-        ASSERT_GT(r.nextFrame(e, data.get(), Capacity), 0);
+        ASSERT_GT(r.nextFrame(e, data.data(), Capacity), 0);
         EXPECT_TRUE(e.isKeyFrame() && e.channel == 0);
         EXPECT_TRUE(int64_t(e.sec) >= bank.start + 1 && int64_t(e.sec) <= bank.start + 2) << e.sec;
         const qint64 inside = r.playbackPosition();
@@ -296,7 +289,7 @@ TEST(BankLoads, MatchTheManifestForwardAndBackward)
         EXPECT_EQ(r.playbackPosition(), inside);
         r.seek(5, bank.start + 2);
         bool key = false;
-        ASSERT_GT(r.nextFrameBackward(data.get(), Capacity, e, &key), 0);
+        ASSERT_GT(r.nextFrameBackward(data.data(), Capacity, e, &key), 0);
         EXPECT_TRUE(key && e.channel == 0);
         EXPECT_EQ(int64_t(e.sec), bank.start + 2);
     }

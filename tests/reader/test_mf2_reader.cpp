@@ -13,14 +13,7 @@ namespace {
 
 constexpr quint32 Truthful = 0xFFFFFFFF; // a size or count field that tells the truth
 
-struct Packet {
-    const char *magic;
-    int track;
-    bool key;
-    quint32 ms;
-    QByteArray payload;
-    quint32 claimedSize = Truthful;
-};
+struct Packet { const char *magic; int track; bool key; quint32 ms; QByteArray payload; quint32 claimedSize = Truthful; };
 
 struct Mf2File {
     int videoTracks = 2, audioTracks = 1, dataTracks = 1;
@@ -114,13 +107,7 @@ QByteArray gsensorPayload(quint16 x, quint16 y, quint16 z)
 
 TEST(Mf2Reader, TrackTableLimits)
 {
-    const struct {
-        const char *name;
-        void (*change)(Mf2File &);
-        int64_t bytes;
-        size_t videoTracks;
-        int configSize;
-    } cases[] = {
+    const struct { const char *name; void (*change)(Mf2File &); int64_t bytes; size_t videoTracks; int configSize; } cases[] = {
         {"sound", [](Mf2File &) {}, 10, 2, 4},
         {"33 tracks", [](Mf2File &f) { f.videoTracks = 33; f.audioTracks = f.dataTracks = 0; }, -1, 0, 0},
         {"table smaller than its tracks", [](Mf2File &f) { f.tableSize = 4 * 4128 - 1; }, -1, 0, 0},
@@ -155,13 +142,7 @@ TEST(Mf2Reader, PacketsBecomeATimeOrderedIndex)
         {"MF2D", 0, false, 600, gsensorPayload(5001, 9990, 7)},
     };
     const Loaded l = load(f);
-    const struct {
-        uint16_t marker;
-        int channel;
-        int64_t ms;
-        int gop;
-        char fill;
-    } want[] = {
+    const struct { uint16_t marker; int channel; int64_t ms; int gop; char fill; } want[] = {
         {FrameIndexEntry::Audio, 0, 0, 0, 's'},  {FrameIndexEntry::Video, 0, 100, 0, 'a'},
         {FrameIndexEntry::Video, 1, 100, 0, 'b'}, {FrameIndexEntry::Video, 0, 300, 1, 'c'},
         {FrameIndexEntry::Audio, 0, 400, 0, 't'}, {FrameIndexEntry::GSensor, 0, 500, 0, 0},
@@ -171,11 +152,8 @@ TEST(Mf2Reader, PacketsBecomeATimeOrderedIndex)
     for (size_t i = 0; i < l.index.size(); ++i) {
         SCOPED_TRACE(i);
         const FrameIndexEntry &e = l.index[i];
-        EXPECT_EQ(int(e.marker), int(want[i].marker));
-        EXPECT_EQ(int(e.channel), want[i].channel);
-        EXPECT_EQ(e.timeMs() - 1000000000ll * 1000, want[i].ms);
-        EXPECT_EQ(int(e.gop), want[i].gop);
-        EXPECT_EQ(e.serial(), uint32_t(i));
+        EXPECT_EQ(std::tuple(int(e.marker), int(e.channel), e.timeMs() - 1000000000ll * 1000, int(e.gop), e.serial()),
+                  std::tuple(int(want[i].marker), want[i].channel, want[i].ms, want[i].gop, uint32_t(i)));
         EXPECT_EQ(want[i].fill ? char(l.buffer.data()[e.payloadOffset]) : 0, want[i].fill);
         if (e.marker == FrameIndexEntry::Video) {
             EXPECT_EQ(int(e.res), e.channel == 0 ? 15 : 14);
@@ -191,11 +169,7 @@ TEST(Mf2Reader, PacketsBecomeATimeOrderedIndex)
 
 TEST(Mf2Reader, DamageEndsReadingAndKeepsWhatCameBefore)
 {
-    const struct {
-        const char *name;
-        Packet bad;
-        uint64_t capacity;
-    } cases[] = {
+    const struct { const char *name; Packet bad; uint64_t capacity; } cases[] = {
         {"payload past the end of the file", {"MF2V", 0, false, 200, frame('x'), 0x7FFFFFF0}, 1 << 20},
         {"unknown magic", {"XXXX", 0, false, 200, frame('x')}, 1 << 20},
         {"payload beyond the frame buffer", {"MF2V", 0, false, 200, frame('x', 100)}, 30},
@@ -222,8 +196,6 @@ TEST(Mf2Reader, GopPositionSaturatesAndOnlyKeyFramesAreZero)
     f.packets.append({"MF2V", 0, true, 301, frame('k')});
     const Loaded l = load(f);
     ASSERT_EQ(l.index.size(), 302u);
-    EXPECT_EQ(l.index[255].gop, 255);
-    EXPECT_EQ(l.index[300].gop, 255);
-    EXPECT_EQ(l.index[301].gop, 0);
+    EXPECT_EQ(QVector<int>({l.index[255].gop, l.index[300].gop, l.index[301].gop}), QVector<int>({255, 255, 0}));
     EXPECT_TRUE(l.index[301].isKeyFrame());
 }
