@@ -27,7 +27,8 @@ struct Panel
 {
     const char *name;
     QRect rect; // in window coordinates
-    QRgb colour;
+    QRgb colour; // what shows through where no content widget covers it yet
+    bool bare;
 };
 
 const QRgb black = qRgb(0, 0, 0);
@@ -53,13 +54,12 @@ void showAndSettle(TalViewerMainDialog &window)
 
 } // namespace
 
-TEST(MainWindow, IsFixedAt1280x768AndIsTheInstance)
+TEST(MainWindow, Starts1280x768AtLeastAndIsTheInstance)
 {
     TalViewerMainDialog window;
     EXPECT_EQ(TalViewerMainDialog::instance(), &window);
     showAndSettle(window);
     EXPECT_EQ(window.minimumSize(), QSize(1280, 768));
-    EXPECT_EQ(window.maximumSize(), QSize(1280, 768));
     EXPECT_EQ(window.size(), QSize(1280, 768));
     EXPECT_EQ(window.windowTitle().toStdString(), "VIEWER");
     EXPECT_TRUE(window.isModal());
@@ -80,17 +80,17 @@ TEST(MainWindow, InstanceIsClearedWithTheWindow)
 TEST(MainWindow, PanelsSitWhereTheyBelongInTheirColours)
 {
     const Panel panels[] = {
-        {"BaseWidget", {0, 0, 1280, 768}, black},
-        {"TopMenuBaseWidget", {11, 11, 1258, 40}, black},
-        {"DisplayBaseWidget", {11, 57, 902, 484}, black},
-        {"DisplayInfoBaseWidget", {14, 547, 895, 30}, black},
-        {"TimeInfoBaseWidget", {14, 577, 895, 30}, qRgb(28, 28, 28)},
-        {"GPSDetailInfoBaseWidget", {14, 607, 895, 80}, qRgb(50, 50, 50)},
-        {"GPSInfoBaseWidget", {14, 687, 895, 30}, black},
-        {"ControlMenuBaseWidget", {14, 717, 895, 40}, qRgb(26, 26, 26)},
-        {"EventBaseWidget", {919, 57, 350, 700}, black},
-        {"EventListBaseWidget", {919, 57, 350, 654}, black},
-        {"MapButtonBaseWidget", {919, 717, 350, 40}, qRgb(128, 128, 128)},
+        {"BaseWidget", {0, 0, 1280, 768}, black, false},
+        {"TopMenuBaseWidget", {11, 11, 1258, 40}, black, false},
+        {"DisplayBaseWidget", {11, 57, 902, 484}, black, false},
+        {"DisplayInfoBaseWidget", {14, 547, 895, 30}, black, true},
+        {"TimeInfoBaseWidget", {14, 577, 895, 30}, qRgb(28, 28, 28), true},
+        {"GPSDetailInfoBaseWidget", {14, 607, 895, 80}, qRgb(50, 50, 50), true},
+        {"GPSInfoBaseWidget", {14, 687, 895, 30}, black, true},
+        {"ControlMenuBaseWidget", {14, 717, 895, 40}, qRgb(26, 26, 26), true},
+        {"EventBaseWidget", {919, 57, 350, 700}, black, false},
+        {"EventListBaseWidget", {919, 57, 350, 654}, black, false},
+        {"MapButtonBaseWidget", {919, 717, 350, 40}, qRgb(128, 128, 128), true},
     };
     TalViewerMainDialog window;
     showAndSettle(window);
@@ -100,7 +100,8 @@ TEST(MainWindow, PanelsSitWhereTheyBelongInTheirColours)
         ASSERT_NE(widget, nullptr);
         EXPECT_EQ(rectInWindow(window, widget), panel.rect) << panel.name;
         const QPoint centre = panel.rect.center();
-        EXPECT_EQ(QColor(shot.pixel(centre)).name().toStdString(), QColor(panel.colour).name().toStdString())
+        if (panel.bare)
+            EXPECT_EQ(QColor(shot.pixel(centre)).name().toStdString(), QColor(panel.colour).name().toStdString())
             << panel.name << " at " << centre.x() << "," << centre.y();
     }
     EXPECT_TRUE(part(window, "MapBaseWidget")->isHidden());
