@@ -30,8 +30,8 @@ int DecodeThread::initCodec(const QVector<PaneSpec> &specs)
     flush();
     for (int i = 0; i < specs.size() && i < Channels; ++i) {
         const PaneSpec &s = specs[i];
-        pictures[i].reset(new uint8_t[size_t(s.width) * size_t(s.height) * 2]);
-        if (decoders[i]->initCodec(s.codec, s.width, s.height) < 0) {
+        const int codec = codecTypes.isEmpty() ? int(H265Decoder::H265) : codecTypes.value(i, codecTypes.last());
+        if (decoders[i]->initCodec(codec, s.width, s.height) < 0) {
             qWarning("DecodeThread::initCodec error");
             return -1;
         }
@@ -69,18 +69,21 @@ void DecodeThread::run()
             nap(50);
             continue;
         }
-        step();
-        nap(1);
+        // Sleeps only when a round found nothing to do, so a busy decoder
+        // runs at full speed.
+        if (!step())
+            nap(1);
     }
     qDebug("[%s::%d]DecodeThread...end", "run", __LINE__);
 }
 
-void DecodeThread::step()
+bool DecodeThread::step()
 {
+    bool worked = false;
     const int limit = backward ? 40 : (fastForward ? 20 : 10);
     for (int c = 0; c < channelCount; ++c) {
         if (isStopped())
-            return;
+            return worked;
         if (!view->isVisible(c) || outputs[c].size() > limit)
             continue;
         H26xFrameItem *item = read->video(c).take();
@@ -100,7 +103,9 @@ void DecodeThread::step()
         }
         decodeOne(c, item);
         delete item;
+        worked = true;
     }
+    return worked;
 }
 
 void DecodeThread::decodeOne(int c, H26xFrameItem *item)
@@ -112,11 +117,13 @@ void DecodeThread::decodeOne(int c, H26xFrameItem *item)
         releaseBackStack(c);
     }
     FrameIndexEntry pictureRecord;
+    H26xFrameItem *picture = spare(c);
     const qint64 begin = timer.nsecsElapsed();
-    const int n = decoders[c]->decode(item->data(), item->size(), item->record(), pictures[c].get(), &pictureRecord);
+    const int n = decoders[c]->decode(item->data(), item->size(), item->record(), picture->data(), &pictureRecord);
     account(item->record().res, timer.nsecsElapsed() - begin);
     if (n > 0) {
-        handOut(c, new H26xFrameItem(pictures[c].get(), n, pictureRecord));
+        picture->record() = pictureRecord;
+        handOut(c, spares[c].release());
     } else {
         FrameIndexEntry none = item->record();
         none.size = 0;
@@ -135,9 +142,18 @@ void DecodeThread::handOut(int c, H26xFrameItem *decoded)
 void DecodeThread::drainDecoder(int c)
 {
     FrameIndexEntry pictureRecord;
-    int n;
-    while ((n = decoders[c]->drain(pictures[c].get(), &pictureRecord)) > 0)
-        handOut(c, new H26xFrameItem(pictures[c].get(), n, pictureRecord));
+    while (decoders[c]->drain(spare(c)->data(), &pictureRecord) > 0) {
+        spares[c]->record() = pictureRecord;
+        handOut(c, spares[c].release());
+    }
+}
+
+H26xFrameItem *DecodeThread::spare(int c)
+{
+    const int size = decoders[c]->decodedFrameSize();
+    if (!spares[c] || spares[c]->size() != size)
+        spares[c].reset(new H26xFrameItem(size, FrameIndexEntry()));
+    return spares[c].get();
 }
 
 void DecodeThread::releaseBackStack(int c)

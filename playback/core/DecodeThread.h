@@ -6,7 +6,7 @@
 // stack and released newest first.
 #include "FrameQueue.h"
 #include "H265Decoder.h"
-#include "PaneSpec.h"
+#include "CatalogueItems.h"
 #include "PaneView.h"
 #include "PlaybackWorker.h"
 
@@ -35,6 +35,9 @@ public:
     bool isBackward() const { return backward.load(); }
     void setFastForward(bool value) { fastForward = value; }
 
+    // The codec of each channel's track (H265Decoder::CodecType); channels
+    // beyond the list use the last entry, H.265 when it is empty.
+    void setCodecTypes(const QVector<int> &types) { codecTypes = types; }
     // Configures decoder i for specs[i] and starts the thread. -1 (thread
     // not started) when a decoder cannot be set up.
     int initCodec(const QVector<PaneSpec> &specs);
@@ -57,17 +60,20 @@ protected:
     void run() override;
 
 private:
-    void step();
+    bool step();
     void decodeOne(int channel, H26xFrameItem *item);
     void handOut(int channel, H26xFrameItem *decoded);
     void drainDecoder(int channel);
+    H26xFrameItem *spare(int channel);
     void releaseBackStack(int channel);
     void account(int resolutionCode, qint64 ns);
 
     ReadThread *read;
     PaneView *view;
     std::unique_ptr<H265Decoder> decoders[Channels];
-    std::unique_ptr<uint8_t[]> pictures[Channels];
+    // The next decoded item of each channel: the decoder writes its picture
+    // straight into it, so a picture is copied once, not twice.
+    std::unique_ptr<H26xFrameItem> spares[Channels];
     FrameQueue outputs[Channels];
     std::deque<H26xFrameItem *> backStacks[Channels];
     bool keySeen[Channels] = {};
@@ -76,6 +82,7 @@ private:
     std::atomic<bool> backward{false};
     std::atomic<bool> fastForward{false};
     std::atomic<bool> decoderFlushPending{false};
+    QVector<int> codecTypes;
     QElapsedTimer timer;
     qint64 totalNs = 0;
     int weightedCount = 0;

@@ -1,5 +1,6 @@
 #include "H265Decoder.h"
 
+#include <QThread>
 #include <QtGlobal>
 
 #include <algorithm>
@@ -85,7 +86,9 @@ int H265Decoder::initCodec(int codecType, int width, int height)
     m_context->codec_type = AVMEDIA_TYPE_VIDEO;
     m_context->pix_fmt = AV_PIX_FMT_YUV420P;
     m_context->gop_size = 30;
-    m_context->thread_count = 0; // the library chooses
+    // One frame thread per core: the library's own choice (cores + 1) times
+    // up to nine channel decoders oversubscribes small machines.
+    m_context->thread_count = std::max(2, QThread::idealThreadCount());
     m_context->thread_type = FF_THREAD_FRAME;
 #if defined(AV_CODEC_CAP_TRUNCATED) && defined(AV_CODEC_FLAG_TRUNCATED)
     if (m_codec->capabilities & AV_CODEC_CAP_TRUNCATED)

@@ -11,3 +11,11 @@ H26xFrameItem::H26xFrameItem(const uint8_t *payload, int size, const FrameIndexE
         m_size = size;
     }
 }
+
+H26xFrameItem::H26xFrameItem(int size, const FrameIndexEntry &record) : m_record(record)
+{
+    if (size > 0) {
+        m_data.reset(new uint8_t[size_t(size)]);
+        m_size = size;
+    }
+}

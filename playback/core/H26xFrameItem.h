@@ -13,6 +13,9 @@ class H26xFrameItem
 public:
     // Copies size bytes of payload (none when size <= 0 or payload is null).
     H26xFrameItem(const uint8_t *payload, int size, const FrameIndexEntry &record);
+    // size bytes left uninitialised, for a producer that writes them itself
+    // (the decoder lays its picture straight into the item).
+    H26xFrameItem(int size, const FrameIndexEntry &record);
     H26xFrameItem(const H26xFrameItem &) = delete;
     H26xFrameItem &operator=(const H26xFrameItem &) = delete;
 

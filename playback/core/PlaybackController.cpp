@@ -31,35 +31,25 @@ bool PlaybackController::isRunning() const
     return render.isRunning() && decode.isRunning() && read.isRunning();
 }
 
+// The recorded channels with their sizes (1280 x 720 when unknown) and the
+// codec each track uses: H.264 in the index store, per track in record files.
 void PlaybackController::buildPaneSpecs()
 {
-    specs.clear();
+    codecs.clear();
     if (reader->mode() == 1) {
         const int n = qBound(1, reader->headChannelCount(), DecodeThread::Channels);
-        const QVector<int> w = reader->widths(), h = reader->heights();
-        for (int c = 0; c < n; ++c) {
-            PaneSpec s;
-            s.channel = c;
-            s.codec = H265Decoder::H264;
-            if (w.value(c) > 0 && h.value(c) > 0) {
-                s.width = w.value(c);
-                s.height = h.value(c);
-            }
-            specs.append(s);
-        }
+        specs = ::buildPaneSpecs(n, reader->widths(), reader->heights()).mid(0, n);
+        codecs.append(H265Decoder::H264);
         return;
     }
     const std::vector<VideoTrack> tracks = reader->videoTracks();
+    QVector<int> widths, heights;
     for (size_t c = 0; c < tracks.size() && c < size_t(DecodeThread::Channels); ++c) {
-        PaneSpec s;
-        s.channel = int(c);
-        s.codec = tracks[c].codec == VideoCodec::H264 ? H265Decoder::H264 : H265Decoder::H265;
-        if (tracks[c].width > 0 && tracks[c].height > 0) {
-            s.width = int(tracks[c].width);
-            s.height = int(tracks[c].height);
-        }
-        specs.append(s);
+        widths.append(int(tracks[c].width));
+        heights.append(int(tracks[c].height));
+        codecs.append(tracks[c].codec == VideoCodec::H264 ? H265Decoder::H264 : H265Decoder::H265);
     }
+    specs = ::buildPaneSpecs(widths.size(), widths, heights).mid(0, qMax(1, widths.size()));
 }
 
 int PlaybackController::open(int index, bool backward)
@@ -89,6 +79,7 @@ int PlaybackController::open(int index, bool backward)
     // The direction is set before initCodec starts the decode thread.
     decode.setBackward(backward);
     decode.setFastForward(false);
+    decode.setCodecTypes(codecs);
     if (decode.initCodec(specs) < 0) {
         stop();
         return -1;

@@ -76,7 +76,8 @@ private:
     ReadThread read;
     DecodeThread decode;
     RenderThread render;
-    QVector<PaneSpec> specs;
+    QVector<PaneSpec> specs; // one per recorded channel
+    QVector<int> codecs;
     bool backwardPlay = false;
     int openedIndex = -1;
 };

@@ -5,7 +5,7 @@
 // to the next one (forward) or the previous one (backward).
 #include "FrameQueue.h"
 #include "GprmcParser.h"
-#include "PaneSpec.h"
+#include "CatalogueItems.h"
 #include "PaneView.h"
 #include "PlaybackWorker.h"
 #include "Reader.h"
