@@ -53,6 +53,15 @@ TEST_P(WholeRun, OrderCountsAndBoundaries)
         if (visited.empty() || visited.back() != s.recording)
             visited.push_back(s.recording);
     EXPECT_EQ(visited, c.recordings);
+    // What the GUI shows for a frame comes from that frame's recording, not
+    // from whichever one the read thread loaded last.
+    for (int r : visited) {
+        ReadThread::RecordingInfo info;
+        ASSERT_TRUE(p.controller.readThread()->recordingInfo(r, &info)) << r;
+        const qint64 start = p.reader.mode() == 1 ? p.reader.banks().at(r).start
+                                                  : p.reader.files().at(r).start.toSecsSinceEpoch();
+        EXPECT_EQ(info.startTime, start) << r;
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(Threads, WholeRun,
