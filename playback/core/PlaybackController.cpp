@@ -19,11 +19,12 @@ PlaybackController::~PlaybackController()
     stop();
 }
 
-void PlaybackController::stop()
+bool PlaybackController::stop()
 {
-    render.stopAndWait();
-    decode.stopAndWait();
-    read.stopAndWait();
+    const bool renderDone = render.stopAndWait();
+    const bool decodeDone = decode.stopAndWait();
+    const bool readDone = read.stopAndWait();
+    return renderDone && decodeDone && readDone;
 }
 
 bool PlaybackController::isRunning() const
@@ -54,7 +55,11 @@ void PlaybackController::buildPaneSpecs()
 
 int PlaybackController::open(int index, bool backward)
 {
-    stop();
+    // A thread still running must not be reconfigured under its feet.
+    if (!stop()) {
+        qWarning("[%s::%d]a playback thread did not stop", "open", __LINE__);
+        return -1;
+    }
     read.setCardKind(reader->mode());
     backwardPlay = backward;
     const int opened = read.openRecording(index, backward);

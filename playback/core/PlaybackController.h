@@ -27,7 +27,9 @@ public:
     // (backward: from its end). 0; -1 when the entry does not load or a
     // decoder cannot be set up; -2 backward play is not offered (record files).
     int open(int index, bool backward = false);
-    void stop();
+    // Stops render, decode and read in that order, each within a bounded
+    // wait; false when one of them did not finish in time.
+    bool stop();
     bool isRunning() const;
 
     // Forward play (from backward: restarts forward at the frame on screen;
