@@ -181,3 +181,60 @@ TEST(Threads, RecordFileBackwardRefused)
 }
 
 } // namespace
+
+namespace {
+
+// Switching to the single pane of channel 1: from then on only channel 1 is
+// shown, starting at a key frame near the frame that was on screen; back to
+// the grid, both channels again.
+TEST(Threads, SinglePaneShowsOnlyItsChannel)
+{
+    PlaybackRecorder p("index");
+    ASSERT_EQ(p.controller.open(0), 0);
+    ASSERT_TRUE(p.runUntil([&] { return p.ofChannel(0).size() >= 15; }, 5000));
+    const qint64 onScreen = p.ofChannel(0).back().timeMs;
+    p.controller.setPaneView(PaneView::Single, 1);
+    p.runFor(300); // pictures emitted before the switch arrive meanwhile
+    const size_t from = p.shown.size();
+    p.runFor(1000);
+    ASSERT_GT(p.ofChannel(1, from).size(), 3u);
+    EXPECT_TRUE(p.ofChannel(0, from).empty()) << "a hidden channel is not shown";
+    EXPECT_LE(std::abs(p.ofChannel(1, from).front().timeMs - onScreen), 1500);
+
+    p.controller.setPaneView(PaneView::TwoByTwo, 0);
+    p.runFor(300);
+    const size_t grid = p.shown.size();
+    p.runFor(1000);
+    EXPECT_FALSE(p.ofChannel(0, grid).empty());
+    EXPECT_FALSE(p.ofChannel(1, grid).empty());
+}
+
+// Fast backward: key frames only, running backward.
+TEST(Threads, FastBackwardShowsKeyFramesBackward)
+{
+    PlaybackRecorder p("index");
+    ASSERT_EQ(p.controller.open(2, true), 0);
+    p.controller.fastBackward();
+    ASSERT_TRUE(p.runUntil([&] { return p.ofChannel(0).size() >= 6; }, 8000));
+    const std::vector<Shown> s = p.ofChannel(0);
+    for (size_t i = 1; i < s.size(); ++i) {
+        EXPECT_EQ(s[i].gop, 0);
+        EXPECT_LT(s[i].timeMs, s[i - 1].timeMs);
+    }
+}
+
+// Commands to threads that are not running change nothing and return.
+TEST(Threads, CommandsWhileStoppedAreIgnored)
+{
+    PlaybackRecorder p("index");
+    EXPECT_EQ(p.controller.seek(1, p.reader.banks().at(1).start * 1000), -1);
+    EXPECT_EQ(p.controller.reverse(), -1);
+    p.controller.stepForward();
+    p.controller.play();
+    p.runFor(200);
+    EXPECT_TRUE(p.shown.empty());
+    EXPECT_FALSE(p.controller.isRunning());
+    EXPECT_EQ(p.controller.open(99), -1) << "no such entry";
+}
+
+} // namespace
