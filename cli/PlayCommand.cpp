@@ -174,8 +174,7 @@ int playCommand(const QStringList &args)
     const bool backward = a.mode == QLatin1String("backward");
     const int opened = playback.open(a.entry, backward);
     if (opened < 0) {
-        fprintf(stderr, "play: %s\n", opened == -2 ? "backward play is not offered for record files"
-                                                    : "the entry could not be played");
+        fprintf(stderr, "play: entry %d could not be played\n", a.entry);
         return 1;
     }
     playback.setSpeed(a.speed);

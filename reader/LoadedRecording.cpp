@@ -145,6 +145,12 @@ int LoadedRecording::next(ParameterSets::Reading reading, FrameIndexEntry &entry
     return FrameIndex::nextFrame(index, position_, source(), reading, entry, out, capacity);
 }
 
+void LoadedRecording::buildBackwardIndex()
+{
+    backward_ = FrameIndex::buildBackward(forward_, int(tracks_.video.size()));
+    position_ = 0;
+}
+
 void LoadedRecording::seek(bool backwardIndex, int64_t seconds)
 {
     if (backwardIndex)

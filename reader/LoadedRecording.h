@@ -35,6 +35,9 @@ public:
     // Moves the position in the forward or backward index; unchanged when
     // no key frame of channel 0 fits.
     void seek(bool backwardIndex, int64_t seconds);
+    // Record files load forward only: builds the backward index of what is
+    // loaded over its video channels, positioned at its start.
+    void buildBackwardIndex();
 
     // Video (kind 0): the parameter sets of channel; audio: the
     // AudioSpecificConfig. Bytes written, 0 when there are none.

@@ -432,6 +432,13 @@ qint64 Reader::loadFileForPlayback(int index, const FileRecord &record, bool kee
     return playback.loadFile(index, record, keepBuffer);
 }
 
+void Reader::buildPlaybackBackwardIndex()
+{
+    QMutexLocker locker(&lock);
+    if (playback.isRecordFile())
+        playback.buildBackwardIndex();
+}
+
 int Reader::loadBankForExport(const BankEntry &entry, bool keepBuffer)
 {
     QMutexLocker locker(&lock);

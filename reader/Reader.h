@@ -94,6 +94,9 @@ public:
     int loadBankForPlayback(int index, const BankEntry &entry, bool keepBuffer, bool backward, quint64 limit = 0);
     // Record file (MF2 or MP4): payload bytes loaded, below 1 on failure.
     qint64 loadFileForPlayback(int index, const FileRecord &record, bool keepBuffer);
+    // After loadFileForPlayback: the backward index for backward play of a
+    // record file (bank loads build theirs when asked).
+    void buildPlaybackBackwardIndex();
     int loadBankForExport(const BankEntry &entry, bool keepBuffer);
     qint64 loadFileForExport(int index, const FileRecord &record, bool keepBuffer);
 

@@ -107,8 +107,6 @@ int PlaybackController::reposition(int index, qint64 mediaMs, bool backward)
 {
     if (!isRunning())
         return -1;
-    if (backward && !read.offersBackward())
-        return -2;
     // Park consumers first so nobody takes from a queue being flushed.
     const bool parked = render.park() && decode.park() && read.park();
     int result = -1;
@@ -150,8 +148,6 @@ void PlaybackController::play()
 
 int PlaybackController::reverse()
 {
-    if (!read.offersBackward())
-        return -2;
     if (!backwardPlay) {
         int index = openedIndex;
         qint64 ms = 0;

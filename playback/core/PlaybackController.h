@@ -24,8 +24,8 @@ public:
     ~PlaybackController() override;
 
     // Stops everything and plays catalogue entry index from its start
-    // (backward: from its end). 0; -1 when the entry does not load or a
-    // decoder cannot be set up; -2 backward play is not offered (record files).
+    // (backward: from its end). 0, or -1 when the entry does not load or a
+    // decoder cannot be set up.
     int open(int index, bool backward = false);
     // Stops render, decode and read in that order, each within a bounded
     // wait; false when one of them did not finish in time.
@@ -35,7 +35,7 @@ public:
     // Forward play (from backward: restarts forward at the frame on screen;
     // from fast play or pause: normal play again).
     void play();
-    // Backward play; -2 when the store offers none (record files).
+    // Backward play from the frame on screen; -1 before one was shown.
     int reverse();
     void pause();
     void resume();

@@ -31,9 +31,9 @@ int ReadThread::load(int index, bool backwardLoad, bool keepBuffer)
     if (cardKind == 1) {
         result = reader->loadBankForPlayback(index, reader->banks().at(index), keepBuffer, backwardLoad);
     } else {
-        if (backwardLoad)
-            return -2;
         result = reader->loadFileForPlayback(index, reader->files().at(index), keepBuffer) > 0 ? 0 : -1;
+        if (backwardLoad)
+            reader->buildPlaybackBackwardIndex();
     }
     currentDBIndex = index;
     gprmc = GprmcParser();
@@ -61,10 +61,6 @@ int ReadThread::load(int index, bool backwardLoad, bool keepBuffer)
 
 int ReadThread::openRecording(int index, bool backwardLoad)
 {
-    if (backwardLoad && cardKind != 1) {
-        qWarning("[%s::%d]backward reading is not offered for record files", "openRecording", __LINE__);
-        return -2;
-    }
     ended = false;
     backward = backwardLoad;
     return load(index, backwardLoad, false);
@@ -72,8 +68,6 @@ int ReadThread::openRecording(int index, bool backwardLoad)
 
 int ReadThread::position(int index, qint64 mediaMs, bool backwardLoad)
 {
-    if (backwardLoad && cardKind != 1)
-        return -2;
     ended = false;
     if (reader->loadedIndex() != index || backwardLoad != backward.load()) {
         backward = backwardLoad;

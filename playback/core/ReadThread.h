@@ -48,8 +48,8 @@ public:
     void setPaneSpecs(const QVector<PaneSpec> &specs) { paneSpecs = specs; }
 
     // Loads a recording of the current store at its start, backward with the
-    // backward index. 0; -1 no such entry or it did not load; -2 backward
-    // reading is refused (record-file store: no backward index there).
+    // backward index (record files get one built after the load). 0; -1 no
+    // such entry or it did not load.
     int openRecording(int index, bool backward);
     // With the thread parked or stopped: reopens index when the Reader holds
     // another recording or the direction changes, then positions at mediaMs.
@@ -58,8 +58,6 @@ public:
     void startReading();
 
     bool isBackward() const { return backward.load(); }
-    // Only the index store keeps a backward index.
-    bool offersBackward() const { return cardKind == 1; }
     // The end (or, backward, the start) of the catalogue was reached.
     bool hasEnded() const { return ended.load(); }
     int currentIndex() const { return currentDBIndex.load(); }

@@ -67,7 +67,8 @@ TEST_P(WholeRun, OrderCountsAndBoundaries)
 INSTANTIATE_TEST_SUITE_P(Threads, WholeRun,
                          ::testing::Values(RunCase{"IndexForward", "index", 0, false, {0, 1, 2}},
                                            RunCase{"IndexBackward", "index", 2, true, {2, 1, 0}},
-                                           RunCase{"RecordForward", "record", 0, false, {0, 1, 2}}),
+                                           RunCase{"RecordForward", "record", 0, false, {0, 1, 2}},
+                                           RunCase{"RecordBackward", "record", 2, true, {2, 1, 0}}),
                          [](const ::testing::TestParamInfo<RunCase> &i) { return std::string(i.param.name); });
 
 struct RateCase {
@@ -162,22 +163,6 @@ TEST(Threads, PauseAndSteps)
     ASSERT_FALSE(after.empty());
     EXPECT_EQ(after.front().timeMs, steppedTo + 100) << "play goes on from the paused frame";
     EXPECT_NEAR(double(after.back().timeMs - steppedTo), 1000.0, 250.0) << "the clock restarted at the paused frame";
-}
-
-// Record files carry no backward index: backward play is refused and
-// forward play goes on.
-TEST(Threads, RecordFileBackwardRefused)
-{
-    PlaybackRecorder p("record");
-    EXPECT_EQ(p.controller.open(0, true), -2);
-    ASSERT_EQ(p.controller.open(0), 0);
-    ASSERT_TRUE(p.runUntil([&] { return p.ofChannel(0).size() >= 5; }, 5000));
-    EXPECT_EQ(p.controller.reverse(), -2);
-    const size_t before = p.ofChannel(0).size();
-    p.runFor(500);
-    const std::vector<Shown> s = p.ofChannel(0);
-    ASSERT_GT(s.size(), before);
-    EXPECT_GT(s.back().timeMs, s[before - 1].timeMs);
 }
 
 } // namespace
