@@ -5,6 +5,7 @@
 // generation it was made in, and frames of an older generation are destroyed
 // when they arrive on the GUI thread.
 #include "H26xFrameItem.h"
+#include "TransportTarget.h"
 
 #include <QObject>
 #include <QSize>
@@ -16,7 +17,7 @@
 class PlaybackController;
 class Reader;
 
-class PlaybackHost : public QObject
+class PlaybackHost : public QObject, public TransportTarget
 {
     Q_OBJECT
 
@@ -26,23 +27,46 @@ public:
 
     // Stops render, decode and read threads (in that order) and waits for them.
     void stop();
-    bool isRunning() const;
-    // Stops, then plays catalogue entry index forward: 0, or negative when
-    // it does not load or cannot be decoded.
-    int play(int index);
+    bool isRunning() const override;
+    // Stops, then plays catalogue entry index forward (backward: from its
+    // end): 0, or negative when it does not load or cannot be decoded.
+    int play(int index, bool backward = false);
     // Picture size of each channel of the recording playing.
     QVector<QSize> channelSizes() const;
     // The grid shows this layout and selected pane.
     void setPaneView(int layout, int selectedChannel);
     int generation() const { return currentGeneration.load(); }
+    // Start and end (seconds) of a recording the read thread opened.
+    bool recordingSpan(int index, qint64 *start, qint64 *end) const;
+    // Percent 0..100; the sound device's volume (0..128) after it.
+    void setVolume(int percent);
+    int deviceVolume() const;
+    // Speed of the current GPS fix in km/h.
+    int gpsSpeedKmh(int storageMode) const;
+
+    int currentIndex() const override;
+    void play() override;
+    int reverse() override;
+    void pause() override;
+    void resume() override;
+    void stepForward() override;
+    void stepBackward() override;
+    void fastForward() override;
+    void fastBackward() override;
+    int seek(int index, qint64 mediaMs) override;
+    void setSpeed(float speed) override;
 
 signals:
     // On the GUI thread; the receiver owns the item.
     void decodedFrame(H26xFrameItem *item);
+    // Playback reached recording index, whose channels differ from those
+    // shown; reading waits until the recording is played anew.
+    void layoutChanged(int index);
 
 private:
     void deliver(H26xFrameItem *item, int itemGeneration);
 
     std::unique_ptr<PlaybackController> controller;
     std::atomic<int> currentGeneration{0};
+    int openedIndex = -1;
 };

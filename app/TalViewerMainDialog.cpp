@@ -1,13 +1,17 @@
 #include "TalViewerMainDialog.h"
 
+#include "ControlMenuWidget.h"
 #include "EventMenuWidget.h"
+#include "MySlider.h"
 #include "PaneManager.h"
 #include "PasswordDialog.h"
 #include "PlaybackHost.h"
 #include "Reader.h"
 #include "SourceRecognition.h"
 #include "TalGLWidget.h"
+#include "TimeDisplayWidget.h"
 #include "TopMenuWidget.h"
+#include "Transport.h"
 #include "ui_TalViewerMainDialog.h"
 
 #include <QCloseEvent>
@@ -16,13 +20,17 @@
 #include <QDragEnterEvent>
 #include <QDropEvent>
 #include <QFileInfo>
+#include <QKeyEvent>
 #include <QMimeData>
 #include <QPainter>
 #include <QPrintDialog>
 #include <QPrinter>
 #include <QPushButton>
 #include <QScreen>
+#include <QShortcut>
 #include <QUrl>
+
+#include <functional>
 
 TalViewerMainDialog *TalViewerMainDialog::self = nullptr;
 
@@ -70,11 +78,17 @@ TalViewerMainDialog::TalViewerMainDialog(QWidget *parent)
     paneManager = new PaneManager(ui->DisplayBaseWidget);
     topMenu = new TopMenuWidget(ui->TopMenuBaseWidget);
     eventMenu = new EventMenuWidget(ui->EventListBaseWidget);
+    controlMenu = new ControlMenuWidget(ui->ControlMenuBaseWidget);
+    timeDisplay = new TimeDisplayWidget(ui->TimeInfoBaseWidget);
+    commands = new Transport(playback.get(), this);
     // Content widgets follow their base widgets whatever moved them.
-    for (QWidget *base : {ui->DisplayBaseWidget, ui->TopMenuBaseWidget, ui->EventListBaseWidget})
+    for (QWidget *base : {ui->DisplayBaseWidget, ui->TopMenuBaseWidget, ui->EventListBaseWidget,
+                          ui->ControlMenuBaseWidget, ui->TimeInfoBaseWidget})
         base->installEventFilter(this);
 
     connect(paneManager, &PaneManager::layoutShown, topMenu, &TopMenuWidget::setLayoutButtons);
+    // The time bar reads a frame before the pane grid takes it over.
+    connect(playback.get(), &PlaybackHost::decodedFrame, this, &TalViewerMainDialog::followFrame);
     connect(playback.get(), &PlaybackHost::decodedFrame, paneManager, &PaneManager::decodedFrame);
     connect(paneManager, &PaneManager::viewChanged, this, [this](int layout, int current) {
         if (playback->isRunning())
@@ -85,6 +99,121 @@ TalViewerMainDialog::TalViewerMainDialog(QWidget *parent)
     connect(topMenu, &TopMenuWidget::folderChosen, this, [this](const QString &folder) { loadPath(folder); });
     connect(topMenu, &TopMenuWidget::fullScreenRequested, this, &TalViewerMainDialog::toggleFullScreen);
     connect(topMenu, &TopMenuWidget::printRequested, this, &TalViewerMainDialog::printPanes);
+    connectControls();
+    installShortcuts();
+}
+
+void TalViewerMainDialog::connectControls()
+{
+    Transport *t = commands;
+    connect(controlMenu, &ControlMenuWidget::playRequested, t, &Transport::play);
+    connect(controlMenu, &ControlMenuWidget::reverseRequested, t, &Transport::reverse);
+    connect(controlMenu, &ControlMenuWidget::pauseRequested, t, &Transport::pause);
+    connect(controlMenu, &ControlMenuWidget::nextFrameRequested, t, &Transport::nextFrame);
+    connect(controlMenu, &ControlMenuWidget::prevFrameRequested, t, &Transport::previousFrame);
+    connect(controlMenu, &ControlMenuWidget::fastForwardRequested, t, &Transport::fastForward);
+    connect(controlMenu, &ControlMenuWidget::fastBackwardRequested, t, &Transport::fastBackward);
+    connect(controlMenu, &ControlMenuWidget::nextBankRequested, t, &Transport::nextBank);
+    connect(controlMenu, &ControlMenuWidget::prevBankRequested, t, &Transport::previousBank);
+    connect(controlMenu, &ControlMenuWidget::speedChanged, t, &Transport::setSpeed);
+    connect(controlMenu, &ControlMenuWidget::brightnessChanged, this, [this](float factor) {
+        if (TalGLWidget *view = paneManager->currentView())
+            view->setBrightness(factor);
+    });
+    connect(controlMenu, &ControlMenuWidget::contrastChanged, this, [this](float factor) {
+        if (TalGLWidget *view = paneManager->currentView())
+            view->setContrast(factor);
+    });
+    connect(paneManager, &PaneManager::currentChanged, this, [this] {
+        if (TalGLWidget *view = paneManager->currentView())
+            controlMenu->setPictureFactors(view->brightness(), view->contrast());
+    });
+    connect(t, &Transport::openRequested, this, [this](int index, int direction) {
+        eventMenu->selectRow(index);
+        playEntry(index, direction);
+    });
+    // A record file with other channels: open it and build its own panes.
+    connect(playback.get(), &PlaybackHost::layoutChanged, this,
+            [this](int index) { playEntry(index, commands->playDirection()); });
+
+    connect(timeDisplay, &TimeDisplayWidget::seekRequested, t, &Transport::seek);
+    connect(timeDisplay, &TimeDisplayWidget::recordingChanged, this, [this](int index) {
+        qint64 start = 0, end = 0;
+        if (playback->recordingSpan(index, &start, &end))
+            timeDisplay->setRange(index, start, end);
+        eventMenu->selectRow(index);
+    });
+    connect(timeDisplay, &TimeDisplayWidget::volumeChanged, playback.get(), &PlaybackHost::setVolume);
+    connect(timeDisplay, &TimeDisplayWidget::zoomInRequested, this, [this] { zoomCurrentView(1); });
+    connect(timeDisplay, &TimeDisplayWidget::zoomInitRequested, this, [this] { zoomCurrentView(0); });
+    connect(timeDisplay, &TimeDisplayWidget::zoomOutRequested, this, [this] { zoomCurrentView(-1); });
+    playback->setVolume(timeDisplay->volumeSlider()->value());
+}
+
+// Keys act wherever the focus is in the window, the event list included.
+void TalViewerMainDialog::installShortcuts()
+{
+    const struct {
+        QKeySequence keys;
+        std::function<void()> action;
+    } table[] = {
+        {QKeySequence(Qt::Key_Space), [this] { commands->togglePause(); }},
+        {QKeySequence(Qt::Key_Right), [this] { commands->nextFrame(); }},
+        {QKeySequence(Qt::Key_Left), [this] { commands->previousFrame(); }},
+        {QKeySequence(Qt::SHIFT + Qt::Key_Right), [this] { commands->fastForward(); }},
+        {QKeySequence(Qt::SHIFT + Qt::Key_Left), [this] { commands->fastBackward(); }},
+        {QKeySequence(Qt::Key_PageDown), [this] { commands->nextBank(); }},
+        {QKeySequence(Qt::Key_PageUp), [this] { commands->previousBank(); }},
+        {QKeySequence(Qt::Key_Plus), [this] { zoomCurrentView(1); }},
+        {QKeySequence(Qt::Key_Equal), [this] { zoomCurrentView(1); }},
+        {QKeySequence(Qt::Key_Minus), [this] { zoomCurrentView(-1); }},
+        {QKeySequence(Qt::Key_F), [this] { toggleFullScreen(); }},
+        {QKeySequence(Qt::Key_0), [this] { paneManager->changeLayout(paneManager->defaultLayout(), 0); }},
+    };
+    for (const auto &entry : table)
+        connect(new QShortcut(entry.keys, this), &QShortcut::activated, this, entry.action);
+    for (int k = 1; k <= 9; ++k) {
+        connect(new QShortcut(QKeySequence(Qt::Key_0 + k), this), &QShortcut::activated, this, [this, k] {
+            if (k <= channelCount)
+                paneManager->changeLayout(0, k - 1);
+        });
+    }
+}
+
+void TalViewerMainDialog::keyPressEvent(QKeyEvent *event)
+{
+    // Escape leaves full screen; it never closes the viewer.
+    if (event->key() == Qt::Key_Escape) {
+        if (fullScreen)
+            toggleFullScreen();
+        event->accept();
+        return;
+    }
+    QDialog::keyPressEvent(event);
+}
+
+void TalViewerMainDialog::zoomCurrentView(int step)
+{
+    TalGLWidget *view = paneManager->currentView();
+    if (!view)
+        return;
+    if (step > 0)
+        view->zoomIn();
+    else if (step < 0)
+        view->zoomOut();
+    else
+        view->setZoom(1.0f);
+    timeDisplay->timeSlider()->setToolTip(tr("Zoom %1").arg(double(view->zoomFactor()), 0, 'f', 1));
+}
+
+void TalViewerMainDialog::followFrame(const H26xFrameItem *item)
+{
+    const int leading = paneManager->layout() == 0 ? paneManager->current() : 0;
+    if (!item->isVideo() || item->channel() != leading)
+        return;
+    const FrameIndexEntry &record = item->record();
+    timeDisplay->updateTime(record.catalogueIndex, record.sec, int(record.usec));
+    controlMenu->setGpsSpeed(playback->gpsSpeedKmh(storageMode));
 }
 
 TalViewerMainDialog::~TalViewerMainDialog()
@@ -182,6 +311,8 @@ void TalViewerMainDialog::fitContentWidgets()
     paneManager->setGeometry(ui->DisplayBaseWidget->rect());
     topMenu->setGeometry(ui->TopMenuBaseWidget->rect());
     eventMenu->setGeometry(ui->EventListBaseWidget->rect());
+    controlMenu->setGeometry(ui->ControlMenuBaseWidget->rect());
+    timeDisplay->setGeometry(ui->TimeInfoBaseWidget->rect());
 }
 
 void TalViewerMainDialog::resizeEvent(QResizeEvent *event)
@@ -219,6 +350,8 @@ void TalViewerMainDialog::firstShow()
     for (int i = 0; i < TopMenuWidget::LayoutButtonCount; ++i)
         connect(buttons[i], &QPushButton::clicked, this, layoutSlots[i]);
     eventMenu->show();
+    controlMenu->show();
+    timeDisplay->show();
 
     // A path named on the command line wins; one that cannot be opened
     // leaves the usual search.
@@ -240,7 +373,7 @@ void TalViewerMainDialog::playDBItem(EventItem *item)
     qDebug("[%s::%d]filepath:%s seq:%d bank_serial:%d ch_info:%d", "playDBItem", __LINE__,
            qPrintable(item->entry.path), int(item->entry.bankSeq), int(item->entry.sortKey),
            int(item->entry.channels));
-    playEntry(item->index);
+    playEntry(item->index, Transport::Forward);
 }
 
 void TalViewerMainDialog::playPavonaItem(PavonaEventItem *item)
@@ -248,12 +381,14 @@ void TalViewerMainDialog::playPavonaItem(PavonaEventItem *item)
     if (!item)
         return;
     qDebug("[%s::%d]filepath:%s", "playPavonaItem", __LINE__, qPrintable(item->record.path));
-    playEntry(item->index);
+    playEntry(item->index, Transport::Forward);
 }
 
-void TalViewerMainDialog::playEntry(int index)
+void TalViewerMainDialog::playEntry(int index, int direction)
 {
-    if (playback->play(index) != 0) {
+    // The controller shows the first pictures as soon as they are decoded;
+    // the GUI thread never sleeps waiting for them.
+    if (playback->play(index, direction == Transport::Backward) != 0) {
         eventMenu->setNotice(tr("Entry %1 could not be played.").arg(index));
         return;
     }
@@ -272,6 +407,12 @@ void TalViewerMainDialog::playEntry(int index)
         installCatalogue();
     }
     playback->setPaneView(paneManager->layout(), paneManager->current());
+    commands->started(direction);
+    // The render thread starts at normal speed; the slider's choice stays.
+    commands->setSpeed(controlMenu->speed());
+    qint64 start = 0, end = 0;
+    if (playback->recordingSpan(index, &start, &end))
+        timeDisplay->setRange(index, start, end);
 }
 
 void TalViewerMainDialog::closeEvent(QCloseEvent *event)
@@ -387,6 +528,7 @@ void TalViewerMainDialog::installOpened(SourceKind kind)
             items.append(item);
         }
         eventMenu->setItems(items, sortIndexItems(types));
+        commands->setCatalogueSize(banks.size());
         channelCount = reader->headChannelCount();
     } else {
         const QVector<FileRecord> files = reader->files();
@@ -410,6 +552,7 @@ void TalViewerMainDialog::installOpened(SourceKind kind)
             records.append(record);
         }
         eventMenu->setRecords(records, sortRecordItems(kinds, parking));
+        commands->setCatalogueSize(files.size());
         channelCount = reader->largestChannelCount();
     }
     paneSpecs = buildPaneSpecs(channelCount, reader->widths(), reader->heights());
@@ -427,6 +570,7 @@ void TalViewerMainDialog::installFallback(const QString &reason)
     reader->clear();
     loadedSource = OpenSource();
     eventMenu->setItems({}, IndexItemLists());
+    commands->setCatalogueSize(0);
     storageMode = 1;
     reader->setMode(storageMode);
     channelCount = 1;

@@ -14,13 +14,17 @@
 
 #include <memory>
 
+class ControlMenuWidget;
 class EventMenuWidget;
 class PaneManager;
+class H26xFrameItem;
 class PlaybackHost;
 struct EventItem;
 struct PavonaEventItem;
 class Reader;
+class TimeDisplayWidget;
 class TopMenuWidget;
+class Transport;
 
 namespace Ui {
 class TalViewerMainDialog;
@@ -58,6 +62,9 @@ public:
     EventMenuWidget *eventList() const { return eventMenu; }
     Reader *catalogue() const { return reader.get(); }
     PlaybackHost *playbackHost() const { return playback.get(); }
+    ControlMenuWidget *controlBar() const { return controlMenu; }
+    TimeDisplayWidget *timeBar() const { return timeDisplay; }
+    Transport *transport() const { return commands; }
     int loadedChannelCount() const { return channelCount; }
     int loadedStorageMode() const { return storageMode; }
     QVector<PaneSpec> loadedPaneSpecs() const { return paneSpecs; }
@@ -95,6 +102,7 @@ protected:
     void dragEnterEvent(QDragEnterEvent *event) override;
     void dropEvent(QDropEvent *event) override;
     void closeEvent(QCloseEvent *event) override;
+    void keyPressEvent(QKeyEvent *event) override;
 
 private:
     // Opens path as kind in the Reader: 0 or -1.
@@ -108,7 +116,15 @@ private:
     // Gives every content widget its base widget's full rectangle.
     void fitContentWidgets();
     void firstShow();
-    void playEntry(int index);
+    // Opens entry index, builds the panes from its own channel table and
+    // plays it in direction (Transport::Forward or Backward).
+    void playEntry(int index, int direction);
+    void connectControls();
+    void installShortcuts();
+    // Time bar and speed read-out follow the frames of the leading channel:
+    // the shown one in the single pane, channel 0 in a grid.
+    void followFrame(const H26xFrameItem *item);
+    void zoomCurrentView(int step);
 
     bool fullScreen = false;
     bool initialised = false;
@@ -116,6 +132,9 @@ private:
     PaneManager *paneManager = nullptr;
     TopMenuWidget *topMenu = nullptr;
     EventMenuWidget *eventMenu = nullptr;
+    ControlMenuWidget *controlMenu = nullptr;
+    TimeDisplayWidget *timeDisplay = nullptr;
+    Transport *commands = nullptr;
     std::unique_ptr<Reader> reader;
     std::unique_ptr<PlaybackHost> playback;
     QVector<PaneSpec> paneSpecs;
