@@ -53,7 +53,7 @@ void DecodeThread::flush()
     decoderFlushPending = true;
 }
 
-void DecodeThread::run()
+void DecodeThread::work()
 {
     qDebug("DecodeThread::run...start");
     for (bool &k : keySeen)

@@ -57,7 +57,7 @@ signals:
     void singlePaneRequested();
 
 protected:
-    void run() override;
+    void work() override;
 
 private:
     bool step();

@@ -11,12 +11,20 @@ void PlaybackWorker::requestStop()
     parkRequest = false;
 }
 
+void PlaybackWorker::run()
+{
+    done.store(false);
+    work();
+    done.store(true, std::memory_order_release);
+}
+
 bool PlaybackWorker::stopAndWait(int timeoutMs)
 {
     requestStop();
-    if (!isRunning())
-        return true;
-    return wait(unsigned(timeoutMs));
+    if (isRunning() && !wait(unsigned(timeoutMs)))
+        return false;
+    done.load(std::memory_order_acquire);
+    return true;
 }
 
 bool PlaybackWorker::park(int timeoutMs)

@@ -31,6 +31,8 @@ public:
     bool isParked() const { return parked.load(); }
 
 protected:
+    // The thread's loop.
+    virtual void work() = 0;
     // Call at the top of every loop round: sleeps while parked. False once
     // the thread is to stop.
     bool checkpoint();
@@ -39,6 +41,12 @@ protected:
     void clearFlagsForStart();
 
 private:
+    void run() final;
+
+    // Set as the loop's last act and read after the join: the hand-over of
+    // everything the thread wrote, in a form ThreadSanitizer sees (QThread's
+    // own join goes through QtCore's uninstrumented mutex).
+    std::atomic<bool> done{false};
     std::atomic<bool> stopFlag{false};
     std::atomic<bool> pauseFlag{false};
     std::atomic<bool> parkRequest{false};

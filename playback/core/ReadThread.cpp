@@ -9,7 +9,7 @@ constexpr int KeptInfos = 4;
 }
 
 ReadThread::ReadThread(Reader *r, PaneView *v, QObject *parent)
-    : PlaybackWorker(parent), reader(r), view(v), work(new uint8_t[WorkBufferSize])
+    : PlaybackWorker(parent), reader(r), view(v), workBuffer(new uint8_t[WorkBufferSize])
 {
 }
 
@@ -103,7 +103,7 @@ void ReadThread::clearAll()
     gsensorQueue.clear();
 }
 
-void ReadThread::run()
+void ReadThread::work()
 {
     qDebug("ReadThread::run...start");
     while (checkpoint()) {
@@ -148,8 +148,8 @@ bool ReadThread::step()
         return false;
     FrameIndexEntry entry;
     const bool back = backward;
-    const int length = back ? reader->nextFrameBackward(work.get(), WorkBufferSize, entry, nullptr)
-                            : reader->nextFrame(entry, work.get(), WorkBufferSize);
+    const int length = back ? reader->nextFrameBackward(workBuffer.get(), WorkBufferSize, entry, nullptr)
+                            : reader->nextFrame(entry, workBuffer.get(), WorkBufferSize);
     if (length > 0) {
         route(length, entry);
         return true;
@@ -181,20 +181,20 @@ void ReadThread::route(int length, const FrameIndexEntry &entry)
     switch (entry.marker) {
     case FrameIndexEntry::Video:
         if (view->isVisible(entry.channel))
-            videoQueues[entry.channel].append(new H26xFrameItem(work.get(), length, entry));
+            videoQueues[entry.channel].append(new H26xFrameItem(workBuffer.get(), length, entry));
         break;
     case FrameIndexEntry::Audio:
         if (!backward)
-            audioQueue.append(new H26xFrameItem(work.get(), length, entry));
+            audioQueue.append(new H26xFrameItem(workBuffer.get(), length, entry));
         break;
     case FrameIndexEntry::Gps: {
         // Converted exactly once, here: NMEA text (index store) or the
         // camera's degrees-and-minutes and knots (record files).
         GpsSample fix;
         if (cardKind == 1)
-            fix = gprmc.feed(reinterpret_cast<const char *>(work.get()), length);
+            fix = gprmc.feed(reinterpret_cast<const char *>(workBuffer.get()), length);
         else if (length >= GpsSample::Size)
-            fix = normaliseRecordGps(GpsSample::load(work.get()));
+            fix = normaliseRecordGps(GpsSample::load(workBuffer.get()));
         else
             return;
         uint8_t bytes[GpsSample::Size];
@@ -203,7 +203,7 @@ void ReadThread::route(int length, const FrameIndexEntry &entry)
         break;
     }
     case FrameIndexEntry::GSensor:
-        gsensorQueue.append(new H26xFrameItem(work.get(), length, entry));
+        gsensorQueue.append(new H26xFrameItem(workBuffer.get(), length, entry));
         break;
     default:
         break;

@@ -77,7 +77,7 @@ signals:
     void recordingOpened(int index);
 
 protected:
-    void run() override;
+    void work() override;
 
 private:
     int catalogueSize() const;
@@ -89,7 +89,7 @@ private:
 
     Reader *reader;
     PaneView *view;
-    std::unique_ptr<uint8_t[]> work;
+    std::unique_ptr<uint8_t[]> workBuffer;
     FrameQueue videoQueues[Channels];
     FrameQueue audioQueue, gpsQueue, gsensorQueue;
     GprmcParser gprmc;

@@ -97,7 +97,7 @@ void RenderThread::resetStats()
     counters = Stats();
 }
 
-void RenderThread::run()
+void RenderThread::work()
 {
     qDebug("RenderThread::run() %s", audioKind == AudioPlayer::Pcm ? "IBX" : "PAVONA");
     // The device is opened on every start, by this thread, which alone

@@ -72,7 +72,7 @@ signals:
     void stepDone();
 
 protected:
-    void run() override;
+    void work() override;
 
 private:
     void playRound(bool fast, bool back);
