@@ -26,6 +26,7 @@ void PlaybackHost::stop()
 {
     controller->stop();
     ++currentGeneration;
+    shownSinceOpen = false;
 }
 
 bool PlaybackHost::isRunning() const
@@ -52,7 +53,10 @@ QVector<QSize> PlaybackHost::channelSizes() const
 
 void PlaybackHost::setPaneView(int layout, int selectedChannel)
 {
-    controller->setPaneView(layout, selectedChannel);
+    if (restartPointKnown())
+        controller->setPaneView(layout, selectedChannel);
+    else
+        controller->paneView()->publish(layout, selectedChannel);
 }
 
 bool PlaybackHost::recordingSpan(int index, qint64 *start, qint64 *end) const
@@ -75,6 +79,11 @@ int PlaybackHost::deviceVolume() const
     return controller->renderThread()->volume();
 }
 
+int PlaybackHost::playMode() const
+{
+    return controller->renderThread()->playMode();
+}
+
 int PlaybackHost::gpsSpeedKmh(int storageMode) const
 {
     const GpsSample fix = controller->renderThread()->currentGpsFix();
@@ -85,20 +94,66 @@ int PlaybackHost::gpsSpeedKmh(int storageMode) const
 int PlaybackHost::currentIndex() const
 {
     FrameIndexEntry record;
-    if (controller->renderThread()->currentRecord(&record))
+    if (restartPointKnown() && controller->renderThread()->currentRecord(&record))
         return record.catalogueIndex;
     return openedIndex;
 }
 
-void PlaybackHost::play() { controller->play(); }
-int PlaybackHost::reverse() { return controller->reverse(); }
+template <typename Command> auto PlaybackHost::repositioning(Command command)
+{
+    RenderThread *render = controller->renderThread();
+    render->park();
+    ++currentGeneration;
+    const auto result = command();
+    render->unpark();
+    return result;
+}
+
+// Direction changes restart at the frame on screen: refused before one of
+// this run was shown.
+void PlaybackHost::play()
+{
+    if (controller->direction() == RenderThread::Forward)
+        controller->play();
+    else if (restartPointKnown())
+        repositioning([this] { controller->play(); return 0; });
+}
+
+int PlaybackHost::reverse()
+{
+    if (controller->direction() == RenderThread::Backward)
+        return controller->reverse();
+    if (!restartPointKnown())
+        return -1;
+    return repositioning([this] { return controller->reverse(); });
+}
+
 void PlaybackHost::pause() { controller->pause(); }
 void PlaybackHost::resume() { controller->resume(); }
-void PlaybackHost::stepForward() { controller->stepForward(); }
-void PlaybackHost::stepBackward() { controller->stepBackward(); }
+void PlaybackHost::stepForward()
+{
+    if (controller->direction() == RenderThread::Forward)
+        controller->stepForward();
+    else if (restartPointKnown())
+        // Paused first: after the restart the render thread shows nothing
+        // in its old mode before the step.
+        repositioning([this] { controller->pause(); controller->stepForward(); return 0; });
+}
+
+void PlaybackHost::stepBackward()
+{
+    if (controller->direction() == RenderThread::Backward)
+        controller->stepBackward();
+    else if (restartPointKnown())
+        repositioning([this] { controller->pause(); controller->stepBackward(); return 0; });
+}
+
 void PlaybackHost::fastForward() { controller->fastForward(); }
 void PlaybackHost::fastBackward() { controller->fastBackward(); }
-int PlaybackHost::seek(int index, qint64 mediaMs) { return controller->seek(index, mediaMs); }
+int PlaybackHost::seek(int index, qint64 mediaMs)
+{
+    return repositioning([&] { return controller->seek(index, mediaMs); });
+}
 void PlaybackHost::setSpeed(float speed) { controller->setSpeed(speed); }
 
 void PlaybackHost::deliver(H26xFrameItem *item, int itemGeneration)
@@ -107,5 +162,6 @@ void PlaybackHost::deliver(H26xFrameItem *item, int itemGeneration)
         delete item;
         return;
     }
+    shownSinceOpen = true;
     emit decodedFrame(item);
 }

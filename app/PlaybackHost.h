@@ -41,6 +41,8 @@ public:
     // Percent 0..100; the sound device's volume (0..128) after it.
     void setVolume(int percent);
     int deviceVolume() const;
+    // The render thread's play mode (RenderThread::Mode).
+    int playMode() const;
     // Speed of the current GPS fix in km/h.
     int gpsSpeedKmh(int storageMode) const;
 
@@ -65,8 +67,17 @@ signals:
 
 private:
     void deliver(H26xFrameItem *item, int itemGeneration);
+    // Runs a repositioning command with the render thread held, so frames
+    // made before it (still queued to the GUI) are dropped, not shown after.
+    template <typename Command> auto repositioning(Command command);
 
     std::unique_ptr<PlaybackController> controller;
+    // The render thread's record of the frame on screen is only this run's
+    // once a frame of this run reached the GUI; until then it may still be
+    // the previous run's, and nothing may restart from it.
+    bool restartPointKnown() const { return shownSinceOpen; }
+
     std::atomic<int> currentGeneration{0};
     int openedIndex = -1;
+    bool shownSinceOpen = false;
 };

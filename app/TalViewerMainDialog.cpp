@@ -214,6 +214,7 @@ void TalViewerMainDialog::followFrame(const H26xFrameItem *item)
     const FrameIndexEntry &record = item->record();
     timeDisplay->updateTime(record.catalogueIndex, record.sec, int(record.usec));
     controlMenu->setGpsSpeed(playback->gpsSpeedKmh(storageMode));
+    emit leadingFrameShown(record.catalogueIndex, record.timeMs());
 }
 
 TalViewerMainDialog::~TalViewerMainDialog()

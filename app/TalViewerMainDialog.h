@@ -95,6 +95,10 @@ public slots:
     // Render, decode and read threads, in that order.
     void stopThreads();
 
+signals:
+    // A frame of the leading channel reached the panes (media time in ms).
+    void leadingFrameShown(int recordingIndex, qint64 mediaMs);
+
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
     void showEvent(QShowEvent *event) override;

@@ -18,6 +18,8 @@ public:
     // The value at a position in the widget, from the range and the length
     // along the slider (not inverted).
     int valueAt(const QPoint &position) const;
+    // Where the style draws the handle.
+    QRect handleRect() const;
 
 signals:
     void myValueChanged(int value);
@@ -27,8 +29,6 @@ protected:
     void mouseReleaseEvent(QMouseEvent *event) override;
 
 private:
-    QRect handleRect() const;
-
     bool handleGrabbed = false;
     int lastEmitted = 0;
 };

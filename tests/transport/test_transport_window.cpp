@@ -1,0 +1,229 @@
+// The whole window on a generated index card (2 channels, 10 fps, one key
+// frame a second, three recordings of 5 s), driven by its own buttons and
+// keys: pause freezes the picture and play goes on from it, a step from
+// backward play shows one frame, fast backward does nothing while playing
+// forward, recording keys move the event-list highlight, a click on the
+// time bar lands within one key-frame interval, the volume reaches the
+// sound device. Also measures the time to the first picture and the event
+// loop's longest stall while playing (ZV_LATENCY_CARD and
+// ZV_LATENCY_SECONDS choose another card and a longer run).
+#include "ControlMenuWidget.h"
+#include "EventMenuWidget.h"
+#include "MySlider.h"
+#include "PaneManager.h"
+#include "PlaybackHost.h"
+#include "RenderThread.h"
+#include "TalGLWidget.h"
+#include "TalViewerMainDialog.h"
+#include "TimeDisplayWidget.h"
+#include "Transport.h"
+#include "fixture_paths.h"
+
+#include <QDir>
+#include <QElapsedTimer>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QTableWidget>
+#include <QTest>
+#include <QTimer>
+#include <gtest/gtest.h>
+
+#include <cstdio>
+
+namespace {
+
+constexpr qint64 GopMs = 1000;
+
+struct Frame {
+    int index;
+    qint64 ms;
+};
+
+class PlayingWindow
+{
+public:
+    explicit PlayingWindow(const QString &card = QDir(fixtureDir()).filePath(QStringLiteral("index")))
+    {
+        window.setStartPath(card);
+        window.show();
+        QTest::qWaitForWindowExposed(&window);
+        QObject::connect(&window, &TalViewerMainDialog::leadingFrameShown,
+                         [this](int index, qint64 ms) { frames.append({index, ms}); });
+    }
+    ~PlayingWindow() { window.close(); }
+
+    // Double-clicks row 0; milliseconds until the first picture, -1 none.
+    qint64 playFirstRow()
+    {
+        auto *table = window.eventList()->findChild<QTableWidget *>(QStringLiteral("tableWidget"));
+        if (!table || table->rowCount() == 0)
+            return -1;
+        QElapsedTimer clock;
+        clock.start();
+        emit table->cellDoubleClicked(0, 1);
+        while (!window.paneGrid()->hasVideo(0) && clock.elapsed() < 3000)
+            QTest::qWait(1);
+        return window.paneGrid()->hasVideo(0) ? clock.elapsed() : -1;
+    }
+    void click(const char *button)
+    {
+        window.controlBar()->findChild<QPushButton *>(QLatin1String(button))->click();
+    }
+    void key(Qt::Key k, Qt::KeyboardModifiers modifiers = Qt::NoModifier)
+    {
+        QTest::keyClick(&window, k, modifiers);
+    }
+    // The frames shown during the next ms milliseconds.
+    QVector<Frame> framesDuring(int ms)
+    {
+        frames.clear();
+        QTest::qWait(ms);
+        return frames;
+    }
+    QImage picture() { return window.paneGrid()->view(0)->grabFramebuffer(); }
+
+    TalViewerMainDialog window;
+    QVector<Frame> frames;
+};
+
+} // namespace
+
+TEST(TransportWindow, PauseFreezesThePictureAndPlayGoesOnFromIt)
+{
+    PlayingWindow w;
+    ASSERT_GE(w.playFirstRow(), 0);
+    QTest::qWait(800);
+    w.click("pauseBtn");
+    QTest::qWait(300);
+    const QImage paused = w.picture();
+    const qint64 pausedAt = w.frames.last().ms;
+    EXPECT_TRUE(w.framesDuring(700).isEmpty());
+    EXPECT_EQ(w.picture(), paused);
+
+    w.click("playBtn");
+    const QVector<Frame> after = w.framesDuring(1200);
+    // Reading resumed: more frames than the queues held at the pause.
+    ASSERT_GE(after.size(), 8);
+    EXPECT_GT(after.first().ms, pausedAt);
+    EXPECT_LE(after.first().ms, pausedAt + 300);
+    EXPECT_NE(w.picture(), paused);
+}
+
+TEST(TransportWindow, FastBackwardWhilePlayingForwardDoesNothing)
+{
+    PlayingWindow w;
+    ASSERT_GE(w.playFirstRow(), 0);
+    QTest::qWait(300);
+    w.key(Qt::Key_Left, Qt::ShiftModifier);
+    EXPECT_EQ(w.window.playbackHost()->playMode(), int(RenderThread::Forward));
+    const QVector<Frame> after = w.framesDuring(600);
+    ASSERT_GE(after.size(), 3);
+    EXPECT_GT(after.last().ms, after.first().ms);
+    // Fast forward is for forward play only, and Play ends it.
+    w.key(Qt::Key_Right, Qt::ShiftModifier);
+    EXPECT_EQ(w.window.playbackHost()->playMode(), int(RenderThread::FastForward));
+    w.click("playBtn");
+    EXPECT_EQ(w.window.playbackHost()->playMode(), int(RenderThread::Forward));
+}
+
+TEST(TransportWindow, NextFrameFromBackwardPlayShowsExactlyOneFrame)
+{
+    PlayingWindow w;
+    ASSERT_GE(w.playFirstRow(), 0);
+    QTest::qWait(2500);
+    w.click("prevBtn");
+    const QVector<Frame> backward = w.framesDuring(1000);
+    ASSERT_GE(backward.size(), 3);
+    EXPECT_LT(backward.last().ms, backward.first().ms);
+    EXPECT_EQ(w.window.transport()->playDirection(), int(Transport::Backward));
+
+    const qint64 shown = backward.last().ms;
+    w.key(Qt::Key_Right);
+    const QVector<Frame> step = w.framesDuring(800);
+    ASSERT_EQ(step.size(), 1);
+    EXPECT_GE(step.first().ms, shown - GopMs);
+    EXPECT_LE(step.first().ms, shown + GopMs);
+    EXPECT_EQ(w.window.transport()->playDirection(), int(Transport::Forward));
+}
+
+TEST(TransportWindow, RecordingKeysMoveTheHighlightAndStopAtTheEnds)
+{
+    PlayingWindow w;
+    ASSERT_GE(w.playFirstRow(), 0);
+    const struct {
+        Qt::Key key;
+        int row;
+    } steps[] = {{Qt::Key_PageDown, 1}, {Qt::Key_PageDown, 2}, {Qt::Key_PageDown, 2},
+                 {Qt::Key_PageUp, 1},   {Qt::Key_PageUp, 0},   {Qt::Key_PageUp, 0}};
+    for (const auto &s : steps) {
+        QTest::qWait(300);
+        w.key(s.key);
+        const QVector<Frame> after = w.framesDuring(500);
+        EXPECT_EQ(w.window.eventList()->currentIndex(), s.row);
+        ASSERT_FALSE(after.isEmpty()) << s.row;
+        EXPECT_EQ(after.last().index, s.row);
+        EXPECT_TRUE(w.window.playbackHost()->isRunning());
+    }
+    // The next-recording button does the same as the key.
+    w.click("nextBankBtn");
+    QTest::qWait(300);
+    EXPECT_EQ(w.window.eventList()->currentIndex(), 1);
+}
+
+TEST(TransportWindow, ClickOnTheTimeBarLandsWithinOneKeyFrameInterval)
+{
+    PlayingWindow w;
+    ASSERT_GE(w.playFirstRow(), 0);
+    QTest::qWait(300);
+    MySlider *slider = w.window.timeBar()->timeSlider();
+    QSignalSpy seeks(w.window.timeBar(), &TimeDisplayWidget::seekRequested);
+    for (double fraction : {0.7, 0.3}) {
+        QTest::mouseClick(slider, Qt::LeftButton, {}, QPoint(int(fraction * slider->width()), slider->height() / 2));
+        ASSERT_FALSE(seeks.isEmpty());
+        const qint64 targetMs = seeks.takeLast().at(1).toLongLong() * 1000;
+        QTest::qWait(250);
+        const QVector<Frame> after = w.framesDuring(300);
+        ASSERT_FALSE(after.isEmpty()) << fraction;
+        EXPECT_GE(after.first().ms, targetMs - GopMs) << fraction;
+        EXPECT_LE(after.first().ms, targetMs + GopMs) << fraction;
+    }
+}
+
+TEST(TransportWindow, VolumeSliderAtItsTopGivesFullDeviceVolume)
+{
+    PlayingWindow w;
+    MySlider *volume = w.window.timeBar()->volumeSlider();
+    const int y = volume->height() / 2;
+    QTest::mousePress(volume, Qt::LeftButton, {}, QPoint(volume->width() - 1, y));
+    QTest::mouseRelease(volume, Qt::LeftButton, {}, QPoint(volume->width(), y));
+    EXPECT_EQ(volume->value(), 100);
+    EXPECT_EQ(w.window.playbackHost()->deviceVolume(), 128);
+}
+
+TEST(TransportWindow, FirstPictureIsQuickAndTheEventLoopNeverStalls)
+{
+    const QString card = zvEnvPath("ZV_LATENCY_CARD");
+    const int seconds = qMax(3, zvEnvPath("ZV_LATENCY_SECONDS").toInt());
+    PlayingWindow w(card.isEmpty() ? QDir(fixtureDir()).filePath(QStringLiteral("index")) : card);
+    const qint64 firstPicture = w.playFirstRow();
+    ASSERT_GE(firstPicture, 0);
+
+    QElapsedTimer clock;
+    clock.start();
+    qint64 last = 0, worst = 0;
+    QTimer tick;
+    QObject::connect(&tick, &QTimer::timeout, [&] {
+        const qint64 now = clock.elapsed();
+        worst = qMax(worst, now - last);
+        last = now;
+    });
+    tick.start(10);
+    const QVector<Frame> played = w.framesDuring(seconds * 1000);
+    tick.stop();
+    const qint64 stall = worst - 10;
+    std::printf("first picture after %lld ms; longest event-loop stall %lld ms over %d s of play (%d frames)\n",
+                static_cast<long long>(firstPicture), static_cast<long long>(stall), seconds, played.size());
+    EXPECT_LE(firstPicture, 1200);
+    EXPECT_LE(stall, 100);
+    EXPECT_GE(played.size(), seconds * 5);
+}
