@@ -4,6 +4,7 @@
 #include "ReadThread.h"
 
 #include <QDebug>
+#include <SDL.h>
 
 #include <cmath>
 
@@ -156,6 +157,9 @@ void RenderThread::work()
         counters.audioBytes = player.playedBytes();
     }
     player.close();
+    // SDL keeps per-thread error buffers that it frees only at SDL_Quit; a
+    // render thread is started for every play, so free them as it ends.
+    SDL_TLSCleanup();
     qDebug("[%s::%d]RenderThread...end", "run", __LINE__);
 }
 

@@ -117,7 +117,7 @@ TEST(BankWalk, IndexesEveryPacketWithItsPayloadAndGSensorSamples)
     EXPECT_EQ(r.entries, index.size());
     std::map<uint16_t, int> perMarker;
     for (const FrameIndexEntry &e : index) {
-        ++perMarker[e.marker];
+        ++perMarker[uint16_t(e.marker)];
         EXPECT_EQ(+e.catalogueIndex, 7);
         if (e.marker == FrameIndexEntry::Video)
             EXPECT_EQ(b.payload(e), frame(e.channel, int(e.timeMs() - Base) / 100));
