@@ -6,19 +6,16 @@
 #include "fixture_paths.h"
 
 #include <QCoreApplication>
+#include <QDeadlineTimer>
 #include <QElapsedTimer>
 #include <QThread>
 
+#include <algorithm>
 #include <functional>
+#include <iterator>
 #include <vector>
 
-struct Shown {
-    int channel;
-    qint64 timeMs;
-    int gop;
-    int recording;
-    qint64 wallMs;
-};
+struct Shown { int channel; qint64 timeMs; int gop, recording; qint64 wallMs; };
 
 class PlaybackRecorder
 {
@@ -26,15 +23,11 @@ public:
     explicit PlaybackRecorder(const QString &card) : controller(&reader)
     {
         const QString root = fixtureDir() + QLatin1Char('/') + card;
-        if (reader.openIndexFile(root) == 0 && reader.loadBanks(root) > 0)
-            reader.setMode(1);
-        else if (reader.scanCard(root) > 0)
-            reader.setMode(2);
-        else
-            opened = false;
+        const bool index = reader.openIndexFile(root) == 0 && reader.loadBanks(root) > 0;
+        opened = index || reader.scanCard(root) > 0;
+        reader.setMode(index ? 1 : 2);
         QObject::connect(&controller, &PlaybackController::decodedFrame, &context, [this](H26xFrameItem *item) {
-            shown.push_back({item->channel(), item->timeMs(), item->record().gop, item->catalogueIndex(),
-                             wall.elapsed()});
+            shown.push_back({item->channel(), item->timeMs(), item->record().gop, item->catalogueIndex(), wall.elapsed()});
             delete item;
         }, Qt::QueuedConnection);
         QObject::connect(&controller, &PlaybackController::playEnd, &context, [this](int) { ended = true; });
@@ -49,13 +42,10 @@ public:
     // Spins the event loop until done() or timeoutMs; true when done.
     bool runUntil(const std::function<bool()> &done, int timeoutMs)
     {
-        QElapsedTimer t;
-        t.start();
-        while (t.elapsed() < timeoutMs) {
+        for (QDeadlineTimer deadline(timeoutMs); !deadline.hasExpired(); QThread::msleep(2)) {
             QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
             if (done())
                 return true;
-            QThread::msleep(2);
         }
         return false;
     }
@@ -67,8 +57,7 @@ public:
         if (!ended)
             return false;
         for (int c = 0; c < controller.channelCount(); ++c)
-            if (controller.paneView()->isVisible(c)
-                && (!controller.decodeThread()->isDrained(c) || controller.decodeThread()->output(c).size()))
+            if (controller.paneView()->isVisible(c) && (!controller.decodeThread()->isDrained(c) || controller.decodeThread()->output(c).size()))
                 return false;
         return true;
     }
@@ -76,9 +65,7 @@ public:
     std::vector<Shown> ofChannel(int c, size_t from = 0) const
     {
         std::vector<Shown> out;
-        for (size_t i = from; i < shown.size(); ++i)
-            if (shown[i].channel == c)
-                out.push_back(shown[i]);
+        std::copy_if(shown.begin() + long(from), shown.end(), std::back_inserter(out), [c](const Shown &s) { return s.channel == c; });
         return out;
     }
 
@@ -87,6 +74,5 @@ public:
     QObject context;
     QElapsedTimer wall;
     std::vector<Shown> shown;
-    bool ended = false;
-    bool opened = true;
+    bool ended = false, opened = false;
 };
