@@ -55,6 +55,7 @@ struct BankBuilder {
             *result = r;
         return index;
     }
+    FrameIndex::FrameSource source() const { return {bytes.data(), bytes.size()}; }
     std::string payload(const FrameIndexEntry &e) const { return std::string(bytes.begin() + e.payloadOffset, bytes.begin() + e.payloadOffset + e.size); }
 };
 
@@ -72,13 +73,8 @@ BankBuilder recording()
         if (f % 10 == 0) {
             b.add(FrameIndexEntry::Gps, 0, ms, 0, "$GPRMC,fix" + std::to_string(f / 10));
             std::string group(3 * GSensorSample::Size, '\0');
-            for (int s = 0; s < 3; ++s) {
-                GSensorSample g;
-                g.sec = uint32_t(f / 10);
-                g.usec = uint32_t(s * 300000);
-                g.x = uint16_t(2000 + s);
-                g.store(reinterpret_cast<uint8_t *>(&group[s * GSensorSample::Size]));
-            }
+            for (int s = 0; s < 3; ++s) // samples of second f / 10 at 0, 0.3, 0.6 s, x = 2000 + s
+                GSensorSample{uint32_t(f / 10), uint32_t(s * 300000), uint16_t(2000 + s)}.store(reinterpret_cast<uint8_t *>(&group[s * GSensorSample::Size]));
             b.add(FrameIndexEntry::GSensor, 0, ms, 0, group);
         }
         for (int c = 0; c < 3; ++c)
@@ -112,15 +108,12 @@ TEST(BankWalk, IndexesEveryPacketWithItsPayloadAndGSensorSamples)
     FrameIndex::BankWalkOptions options;
     options.catalogueIndex = 7;
     const Index index = b.walk(&r, options, -1, &samples);
-    EXPECT_TRUE(r.complete);
-    ASSERT_EQ(index.size(), AllEntries);
-    EXPECT_EQ(r.entries, index.size());
+    ASSERT_EQ(std::make_tuple(r.complete, r.entries, index.size()), std::make_tuple(true, AllEntries, AllEntries));
     std::map<uint16_t, int> perMarker;
     for (const FrameIndexEntry &e : index) {
         ++perMarker[uint16_t(e.marker)];
         EXPECT_EQ(+e.catalogueIndex, 7);
-        if (e.marker == FrameIndexEntry::Video)
-            EXPECT_EQ(b.payload(e), frame(e.channel, int(e.timeMs() - Base) / 100));
+        EXPECT_TRUE(e.marker != FrameIndexEntry::Video || b.payload(e) == frame(e.channel, int(e.timeMs() - Base) / 100)) << b.payload(e);
     }
     EXPECT_EQ(perMarker, (std::map<uint16_t, int>{{FrameIndexEntry::Video, 90}, {FrameIndexEntry::Audio, 30},
                                                   {FrameIndexEntry::GSensor, 3}, {FrameIndexEntry::Gps, 3}}));
@@ -155,8 +148,7 @@ TEST(BankWalk, DamagedAndOddEntries)
         BankBuilder b = recording();
         FrameIndex::BankWalkResult r;
         const Index index = b.walk(&r, {}, c.damage(b));
-        EXPECT_EQ(index.size(), c.entries);
-        EXPECT_EQ(r.complete, c.complete);
+        EXPECT_EQ(std::make_pair(index.size(), r.complete), std::make_pair(c.entries, c.complete));
         std::vector<size_t> backward;
         for (size_t i = 0; i < index.size(); ++i) {
             EXPECT_LE(uint64_t(index[i].payloadOffset) + uint64_t(index[i].size), b.bytes.size());
@@ -175,8 +167,7 @@ TEST(BankWalk, LoadLimitKeepsTheRightSide)
     backward.backwardLoad = true;
     const Index after = b.walk(nullptr, forward), before = b.walk(nullptr, backward);
     ASSERT_FALSE(after.empty() || before.empty());
-    EXPECT_EQ(after.front().sequence64(), 100u);
-    EXPECT_EQ(before.back().sequence64(), 100u);
+    EXPECT_EQ(std::make_pair(after.front().sequence64(), before.back().sequence64()), std::make_pair(uint64_t(100), uint64_t(100)));
     EXPECT_EQ(after.size() + before.size(), AllEntries + 1);
 }
 
@@ -262,14 +253,13 @@ TEST(FrameData, ParameterSetInFrontByResolutionCodeAndReading)
             b.add(FrameIndexEntry::Video, 0, 0, 0, "PAYLOAD", uint8_t(code));
             b.add(FrameIndexEntry::Audio, 0, 0, 0, "AUDIO", uint8_t(code));
             const Index index = b.walk();
-            const FrameIndex::FrameSource source{b.bytes.data(), b.bytes.size()};
             uint8_t out[64];
             const uint8_t expected = code == 0 && reading == R::Backward ? h720 : forwardTable[code];
-            const int n = FrameIndex::frameData(index[0], source, reading, out, sizeof out);
+            const int n = FrameIndex::frameData(index[0], b.source(), reading, out, sizeof out);
             ASSERT_EQ(n, 7 + (expected ? 23 : 0));
             EXPECT_EQ(std::string(out + n - 7, out + n), "PAYLOAD");
             EXPECT_EQ(expected ? out[11] : 0, expected);
-            EXPECT_EQ(FrameIndex::frameData(index[1], source, reading, out, sizeof out), 5);
+            EXPECT_EQ(FrameIndex::frameData(index[1], b.source(), reading, out, sizeof out), 5);
         }
     }
 }
@@ -301,15 +291,13 @@ TEST(NextFrame, NeverWritesPastTheCallersCapacity)
     b.add(FrameIndexEntry::Audio, 0, 100, 0, std::string(48, 'a'), 1);
     Index index = b.walk();
     ASSERT_EQ(index.size(), 4u);
-    const FrameIndex::FrameSource source{b.bytes.data(), b.bytes.size()};
     uint8_t out[48 + 8];
     memset(out, 0x5A, sizeof out);
     size_t position = 0;
     FrameIndexEntry entry;
-    auto next = [&] { return FrameIndex::nextFrame(index, position, source, R::Forward, entry, out, 48); };
+    auto next = [&] { return FrameIndex::nextFrame(index, position, b.source(), R::Forward, entry, out, 48); };
     EXPECT_EQ(next(), 20);
-    EXPECT_EQ(position, 3u);
-    EXPECT_EQ(entry.gop, 1);
+    EXPECT_EQ(std::make_pair(position, int(entry.gop)), std::make_pair(size_t(3), 1));
     EXPECT_EQ(std::vector<int>({next(), next(), next()}), std::vector<int>({48, 0, 0}));
     EXPECT_EQ(std::string(out + 48, out + sizeof out), std::string(8, 0x5A));
     // An entry pointing outside the frame buffer is skipped, not read.
@@ -329,9 +317,9 @@ TEST(Headers, VideoHeaderForChannelAndH265ForSize)
     const Index index = b.walk();
     for (const auto &c : {std::make_pair(0, 0x50), {1, 0x50}, {2, 0xf0}, {3, 0}, {5, 0}}) {
         uint8_t out[23] = {};
+        EXPECT_EQ(FrameIndex::videoHeaderForChannel(index, c.first, out, 22), 0) << "too small";
         EXPECT_EQ(FrameIndex::videoHeaderForChannel(index, c.first, out, sizeof out), c.second ? 23 : 0) << c.first;
         EXPECT_EQ(out[11], c.second) << c.first;
-        EXPECT_EQ(FrameIndex::videoHeaderForChannel(index, c.first, out, 22), 0);
     }
     // Byte 52: the first that tells the three H.265 sets apart.
     for (const auto &s : {std::make_tuple(2560, 1440, 0x01), {1920, 1080, 0x03}, {1280, 720, 0x02}, {720, 1280, 0}, {320, 240, 0}}) {
