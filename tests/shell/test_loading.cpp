@@ -4,6 +4,7 @@
 #include "DriveList.h"
 #include "EventMenuWidget.h"
 #include "PaneManager.h"
+#include "ProcessRun.h"
 #include "Reader.h"
 #include "SourceRecognition.h"
 #include "TalViewerMainDialog.h"
@@ -12,7 +13,6 @@
 
 #include <QDir>
 #include <QDropEvent>
-#include <QFile>
 #include <QFileInfo>
 #include <QMimeData>
 #include <QPushButton>
@@ -24,15 +24,11 @@
 
 namespace {
 
-QString card(const char *name)
-{
-    return QDir(fixtureDir()).filePath(QLatin1String(name));
-}
+QString card(const char *name) { return QDir(fixtureDir()).filePath(QLatin1String(name)); }
 
-int rows(TalViewerMainDialog &window)
-{
-    return window.eventList()->findChild<QTableWidget *>(QStringLiteral("tableWidget"))->rowCount();
-}
+int rows(TalViewerMainDialog &w) { return w.eventList()->findChild<QTableWidget *>("tableWidget")->rowCount(); }
+
+std::string rootOf(TalViewerMainDialog &window) { return QDir::cleanPath(window.catalogue()->source().root).toStdString(); }
 
 void showOn(TalViewerMainDialog &window, const QStringList &roots)
 {
@@ -57,24 +53,22 @@ public:
 
 } // namespace
 
-TEST(Loading, StartupTakesTheFirstDriveThatHoldsACard)
+TEST(Loading, StartupTakesThePathArgumentOrElseTheFirstDriveThatHoldsACard)
 {
     QTemporaryDir empty;
-    struct Case {
-        QStringList roots;
-        int mode;
-        QString root;
-    } const cases[] = {
-        {{empty.path(), card("index"), card("record")}, 1, card("index")},
-        {{card("record"), card("index")}, 2, card("record")},
-        {{empty.path()}, 1, QString()},
+    const struct { QString startPath; QStringList roots; int mode; QString root; } cases[] = {
+        {{}, {empty.path(), card("index"), card("record")}, 1, card("index")},
+        {{}, {card("record"), card("index")}, 2, card("record")},
+        {{}, {empty.path()}, 1, QString()},
+        {"/no/such/card", {card("record")}, 2, card("record")},
     };
-    for (const Case &c : cases) {
+    for (const auto &c : cases) {
         TalViewerMainDialog window;
+        if (!c.startPath.isEmpty())
+            window.setStartPath(c.startPath);
         showOn(window, c.roots);
         EXPECT_EQ(window.loadedStorageMode(), c.mode) << c.roots.join(',').toStdString();
-        EXPECT_EQ(QDir::cleanPath(window.catalogue()->source().root).toStdString(),
-                  QDir::cleanPath(c.root).toStdString());
+        EXPECT_EQ(rootOf(window), QDir::cleanPath(c.root).toStdString());
         EXPECT_EQ(rows(window), c.root.isEmpty() ? 0 : 3);
         EXPECT_EQ(window.loadedChannelCount(), c.root.isEmpty() ? 1 : 2);
         EXPECT_EQ(window.paneGrid()->paneCount(), c.root.isEmpty() ? 1 : 2);
@@ -83,59 +77,38 @@ TEST(Loading, StartupTakesTheFirstDriveThatHoldsACard)
     }
 }
 
-TEST(Loading, AMissingPathArgumentFallsBackToTheSearch)
-{
-    TalViewerMainDialog window;
-    window.setStartPath(QStringLiteral("/no/such/card"));
-    showOn(window, {card("record")});
-    EXPECT_EQ(window.loadedStorageMode(), 2);
-    EXPECT_EQ(rows(window), 3);
-}
-
 TEST(Loading, DropsAreClassifiedByWhatIsOnDisk)
 {
     QTemporaryDir dir;
     const QDir recordings(card("record") + QStringLiteral("/record"));
-    const QStringList names = recordings.entryList({QStringLiteral("*.mp4")}, QDir::Files, QDir::Name);
+    const QStringList names = recordings.entryList({"*.mp4"}, QDir::Files, QDir::Name);
     ASSERT_EQ(names.size(), 3);
-    const QString upper = dir.filePath(QFileInfo(names[0]).completeBaseName() + QStringLiteral(".MP4"));
-    ASSERT_TRUE(QFile::copy(recordings.filePath(names[0]), upper));
-    const QString folder = dir.filePath(QStringLiteral("trip.mp4"));
-    ASSERT_TRUE(QDir().mkpath(folder));
+    const QString upper = dir.filePath(QFileInfo(names[0]).completeBaseName() + ".MP4");
+    const QString folder = dir.filePath("trip.mp4"), text = dir.filePath("notes.txt");
+    ASSERT_TRUE(writeFile(upper, readFile(recordings.filePath(names[0]))) && QDir().mkpath(folder));
     for (const QString &name : names)
-        ASSERT_TRUE(QFile::copy(recordings.filePath(name), folder + QLatin1Char('/') + name));
-    const QString text = dir.filePath(QStringLiteral("notes.txt"));
-    QFile note(text);
-    ASSERT_TRUE(note.open(QIODevice::WriteOnly));
-    note.write("not a recording");
-    note.close();
+        ASSERT_TRUE(writeFile(folder + '/' + name, readFile(recordings.filePath(name))));
+    ASSERT_TRUE(writeFile(text, "not a recording"));
 
     DropTarget window;
     showOn(window, {card("index")});
     ASSERT_EQ(rows(window), 3);
-    struct Case {
-        QUrl url;
-        int mode, rows;
-        QString root;   // empty: unchanged
-    } const cases[] = {
+    const struct { QUrl url; int mode; QString root; /* empty: unchanged */ } cases[] = {
         // Taken as a recording; the catalogue refuses a copy whose trailer
         // names another file, and nothing changes.
-        {QUrl::fromLocalFile(upper), 1, 3, QString()},
-        {QUrl::fromLocalFile(folder), 2, 3, folder},
-        {QUrl::fromLocalFile(text), 2, 3, QString()},
-        {QUrl(QStringLiteral("https://example.org/a.mp4")), 2, 3, QString()},
-        {QUrl::fromLocalFile(card("index.smb")), 1, 3, card("index.smb")},
+        {QUrl::fromLocalFile(upper), 1, QString()},
+        {QUrl::fromLocalFile(folder), 2, folder},
+        {QUrl::fromLocalFile(text), 2, QString()},
+        {QUrl("https://example.org/a.mp4"), 2, QString()},
+        {QUrl::fromLocalFile(card("index.smb")), 1, card("index.smb")},
     };
     QString root = window.catalogue()->source().root;
-    for (const Case &c : cases) {
+    for (const auto &c : cases) {
         window.drop(c.url);
-        if (!c.root.isEmpty())
-            root = c.root;
+        root = c.root.isEmpty() ? root : c.root;
         EXPECT_EQ(window.loadedStorageMode(), c.mode) << c.url.toString().toStdString();
-        EXPECT_EQ(rows(window), c.rows) << c.url.toString().toStdString();
-        EXPECT_EQ(QDir::cleanPath(window.catalogue()->source().root).toStdString(),
-                  QDir::cleanPath(root).toStdString())
-            << c.url.toString().toStdString();
+        EXPECT_EQ(rows(window), 3) << c.url.toString().toStdString();
+        EXPECT_EQ(rootOf(window), QDir::cleanPath(root).toStdString()) << c.url.toString().toStdString();
     }
 }
 
@@ -143,67 +116,44 @@ TEST(Loading, OneRuleRecognisesEverySource)
 {
     QTemporaryDir dir;
     const QDir base(dir.path());
-    for (const char *folder : {"trip.mp4", "plain", "marker", "recordonly/record", "ibx", "dat"})
-        ASSERT_TRUE(base.mkpath(QLatin1String(folder)));
+    ASSERT_TRUE(base.mkpath("plain") && base.mkpath("recordonly/record"));
     for (const char *file : {"A.MP4", "b.Mf2", "c.SMB", "notes.txt", "marker/.Pavona.cfg", "ibx/index.ibx",
-                             "dat/index.dat", "trip.mp4/x.txt"}) {
-        QFile f(base.filePath(QLatin1String(file)));
-        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
-    }
-    const struct {
-        const char *path;
-        SourceKind kind;
-    } cases[] = {
-        {"A.MP4", SourceKind::SingleFile},    {"b.Mf2", SourceKind::SingleFile},
-        {"c.SMB", SourceKind::Archive},       {"notes.txt", SourceKind::None},
-        {"trip.mp4", SourceKind::Folder},     {"plain", SourceKind::Folder},
-        {"marker", SourceKind::RecordCard},   {"recordonly", SourceKind::RecordCard},
-        {"ibx", SourceKind::IndexCard},       {"dat", SourceKind::IndexCard},
-        {"missing.mp4", SourceKind::None},
+                             "dat/index.dat", "trip.mp4/x.txt"})
+        ASSERT_TRUE(base.mkpath(QFileInfo(file).path()) && writeFile(base.filePath(file), {})) << file;
+    const struct { const char *path; SourceKind kind; } cases[] = {
+        {"A.MP4", SourceKind::SingleFile}, {"b.Mf2", SourceKind::SingleFile},    {"c.SMB", SourceKind::Archive},
+        {"notes.txt", SourceKind::None},   {"trip.mp4", SourceKind::Folder},     {"plain", SourceKind::Folder},
+        {"marker", SourceKind::RecordCard}, {"recordonly", SourceKind::RecordCard}, {"ibx", SourceKind::IndexCard},
+        {"dat", SourceKind::IndexCard},    {"missing.mp4", SourceKind::None},
     };
     for (const auto &c : cases)
         EXPECT_EQ(int(recognisePath(base.filePath(QLatin1String(c.path)))), int(c.kind)) << c.path;
 }
 
-TEST(Loading, AFailingCardInstallsTheFallbackAndSaysWhy)
-{
-    QTemporaryDir broken;
-    QFile index(broken.filePath(QStringLiteral("index.ibx")));
-    ASSERT_TRUE(index.open(QIODevice::WriteOnly));
-    index.write(QByteArray(40, '\x5a'));
-    index.close();
-
-    TalViewerMainDialog window;
-    showOn(window, {card("record")});
-    ASSERT_EQ(rows(window), 3);
-    EXPECT_EQ(window.loadPath(broken.path()), -1);
-    EXPECT_EQ(rows(window), 0);
-    EXPECT_EQ(window.loadedChannelCount(), 1);
-    ASSERT_EQ(window.loadedPaneSpecs().size(), 1);
-    EXPECT_EQ(window.loadedPaneSpecs().first(), (PaneSpec{0, 1280, 720}));
-    EXPECT_EQ(window.paneGrid()->paneCount(), 1);
-    EXPECT_TRUE(window.eventList()->notice().contains(QDir::toNativeSeparators(broken.path())))
-        << window.eventList()->notice().toStdString();
-}
-
-TEST(Loading, ARefusedPasswordKeepsThePreviousCatalogue)
+TEST(Loading, ARefusedPasswordKeepsTheCatalogueAndAFailingCardInstallsTheFallback)
 {
     TalViewerMainDialog window;
     showOn(window, {card("record")});
     ASSERT_EQ(rows(window), 3);
     int asked = 0;
-    window.catalogue()->setPasswordPrompt([&](PasswordKind, const QByteArray &, int) {
-        ++asked;
-        return false;
-    });
+    window.catalogue()->setPasswordPrompt([&](PasswordKind, const QByteArray &, int) { return ++asked, false; });
     EXPECT_EQ(window.loadPath(card("index-pw")), -1);
     EXPECT_EQ(asked, 1);
     EXPECT_EQ(window.loadedStorageMode(), 2);
     EXPECT_EQ(rows(window), 3);
-    EXPECT_EQ(QDir::cleanPath(window.catalogue()->source().root).toStdString(),
-              QDir::cleanPath(card("record")).toStdString());
+    EXPECT_EQ(rootOf(window), QDir::cleanPath(card("record")).toStdString());
     EXPECT_EQ(window.catalogue()->files().size(), 3);
     EXPECT_FALSE(window.eventList()->notice().isEmpty());
+
+    QTemporaryDir broken;
+    ASSERT_TRUE(writeFile(broken.filePath("index.ibx"), QByteArray(40, '\x5a')));
+    EXPECT_EQ(window.loadPath(broken.path()), -1);
+    EXPECT_EQ(rows(window), 0);
+    EXPECT_EQ(window.loadedChannelCount(), 1);
+    EXPECT_EQ(window.loadedPaneSpecs(), (QVector<PaneSpec>{{0, 1280, 720}}));
+    EXPECT_EQ(window.paneGrid()->paneCount(), 1);
+    EXPECT_TRUE(window.eventList()->notice().contains(QDir::toNativeSeparators(broken.path())))
+        << window.eventList()->notice().toStdString();
 }
 
 TEST(Loading, FirstShowRunsOnceAcrossMinimiseAndRestore)

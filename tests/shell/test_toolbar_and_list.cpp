@@ -7,30 +7,21 @@
 #include <QTableWidget>
 #include <gtest/gtest.h>
 
+#include <cstring>
+
 namespace {
 
-// Visible layout buttons as a string: '1'..'8' single panes, 'P' 2X1, 'Q' 2X2, 'N' 3X3.
-QString visibleButtons(const TopMenuWidget &bar)
+// Layout buttons passing test as a string: '1'..'8' single panes, 'P' 2X1, 'Q' 2X2, 'N' 3X3.
+std::string buttons(const TopMenuWidget &bar, bool (*test)(const QPushButton *))
 {
-    const char names[] = "12345678PQN";
-    QString shown;
-    for (int i = 0; i < TopMenuWidget::LayoutButtonCount; ++i) {
-        if (!bar.layoutButton(i)->isHidden())
-            shown += QLatin1Char(names[i]);
-    }
-    return shown;
+    std::string chosen;
+    for (int i = 0; i < TopMenuWidget::LayoutButtonCount; ++i)
+        if (test(bar.layoutButton(i)))
+            chosen += "12345678PQN"[i];
+    return chosen;
 }
-
-QString checkedButtons(const TopMenuWidget &bar)
-{
-    const char names[] = "12345678PQN";
-    QString checked;
-    for (int i = 0; i < TopMenuWidget::LayoutButtonCount; ++i) {
-        if (bar.layoutButton(i)->isChecked())
-            checked += QLatin1Char(names[i]);
-    }
-    return checked;
-}
+std::string visible(const TopMenuWidget &bar) { return buttons(bar, [](const QPushButton *b) { return !b->isHidden(); }); }
+std::string checked(const TopMenuWidget &bar) { return buttons(bar, [](const QPushButton *b) { return b->isChecked(); }); }
 
 QStringList column(QTableWidget *table, int c)
 {
@@ -39,40 +30,6 @@ QStringList column(QTableWidget *table, int c)
         texts.append(table->item(row, c)->text());
     return texts;
 }
-
-} // namespace
-
-TEST(Toolbar, LayoutButtonsForEveryChannelCount)
-{
-    struct Case {
-        int channels;
-        const char *visible, *checked;
-    } const cases[] = {
-        {0, "1", "1"},         {1, "1", "1"},         {2, "12P", "P"},       {3, "123Q", "Q"},
-        {4, "1234Q", "Q"},     {5, "12345N", "N"},    {6, "123456N", "N"},   {7, "1234567N", "N"},
-        {8, "12345678N", "N"}, {9, "1", "1"},         {10, "1", "1"},
-    };
-    TopMenuWidget bar;
-    for (const Case &c : cases) {
-        bar.setChannelCount(c.channels);
-        EXPECT_EQ(visibleButtons(bar).toStdString(), c.visible) << c.channels;
-        EXPECT_EQ(checkedButtons(bar).toStdString(), c.checked) << c.channels;
-    }
-}
-
-TEST(Toolbar, OneButtonCheckedAfterClicksAndGridReturns)
-{
-    TopMenuWidget bar;
-    bar.setChannelCount(3);
-    bar.layoutButton(1)->click();   // 1X1_2
-    EXPECT_EQ(checkedButtons(bar).toStdString(), "2");
-    bar.setLayoutButtons(1, 2);     // double-click back to the grid
-    EXPECT_EQ(checkedButtons(bar).toStdString(), "Q");
-    bar.setLayoutButtons(5, 0);     // a pane the count does not have: the first
-    EXPECT_EQ(checkedButtons(bar).toStdString(), "1");
-}
-
-namespace {
 
 // Three banks, the second an event; blocks 1, 1, 2.
 void fillIndexList(EventMenuWidget &list)
@@ -92,26 +49,33 @@ void fillIndexList(EventMenuWidget &list)
 
 } // namespace
 
+TEST(Toolbar, LayoutButtonsForEveryChannelCount)
+{
+    const char *const shown[] = {"1", "1", "12P", "123Q", "1234Q", "12345N", "123456N", "1234567N", "12345678N", "1", "1"};
+    TopMenuWidget bar;
+    for (int channels = 0; channels < 11; ++channels) {
+        bar.setChannelCount(channels);
+        EXPECT_EQ(visible(bar), shown[channels]) << channels;
+        // The grid for the count is checked; one pane alone shows as '1'.
+        EXPECT_EQ(checked(bar), std::string(1, shown[channels][std::strlen(shown[channels]) - 1])) << channels;
+    }
+    // One button checked after clicks, and the grid returns.
+    bar.setChannelCount(3);
+    bar.layoutButton(1)->click();   // 1X1_2
+    EXPECT_EQ(checked(bar), "2");
+    bar.setLayoutButtons(1, 2);     // double-click back to the grid
+    EXPECT_EQ(checked(bar), "Q");
+    bar.setLayoutButtons(5, 0);     // a pane the count does not have: the first
+    EXPECT_EQ(checked(bar), "1");
+}
+
 TEST(EventList, FiltersShowTheirEntriesAndTheHighlightFollowsTheEntry)
 {
     EventMenuWidget list;
     fillIndexList(list);
     auto *table = list.findChild<QTableWidget *>(QStringLiteral("tableWidget"));
     ASSERT_NE(table, nullptr);
-    struct Step {
-        const char *button;
-        QStringList numbers;
-    } const steps[] = {
-        {"allBtn", {"0", "1", "2"}},
-        {"eventBtn", {"1"}},
-        {"normalBtn", {"0", "2"}},
-        {"parkingBtn", {"0", "2"}},
-        {"allBtn", {"0", "1", "2"}},
-    };
-    for (const Step &step : steps) {
-        list.findChild<QPushButton *>(QLatin1String(step.button))->click();
-        EXPECT_EQ(column(table, 0), step.numbers) << step.button;
-    }
+    EXPECT_EQ(column(table, 0), (QStringList{"0", "1", "2"}));
     EXPECT_EQ(column(table, 1), (QStringList{"1", "1", "2"}));
     EXPECT_EQ(column(table, 2).first().toStdString(), "2023/03/14 10:00:00");
     EXPECT_EQ(column(table, 3), (QStringList{"", "Event", ""}));
@@ -123,25 +87,19 @@ TEST(EventList, FiltersShowTheirEntriesAndTheHighlightFollowsTheEntry)
     EXPECT_EQ(chosen->index, 2);
     EXPECT_EQ(list.currentIndex(), 2);
 
-    // The highlighted row is the one holding entry 2 in each list shown.
-    const QColor green(0, 255, 0);
-    struct Highlight {
-        const char *button;
-        int row;   // -1: entry 2 is not in the list
-    } const highlights[] = {{"allBtn", 2}, {"normalBtn", 1}, {"eventBtn", -1}};
-    for (const Highlight &h : highlights) {
-        list.findChild<QPushButton *>(QLatin1String(h.button))->click();
+    // Each filter shows its entries; the highlighted row is the one holding
+    // entry 2 and the current item is found by entry, not by row.
+    const struct { const char *button; QStringList numbers; int litRow; /* -1: entry 2 not listed */ } steps[] = {{"allBtn", {"0", "1", "2"}, 2}, {"normalBtn", {"0", "2"}, 1}, {"parkingBtn", {"0", "2"}, 1},
+                 {"eventBtn", {"1"}, -1},        {"allBtn", {"0", "1", "2"}, 2}};
+    for (const auto &step : steps) {
+        list.findChild<QPushButton *>(QLatin1String(step.button))->click();
+        EXPECT_EQ(column(table, 0), step.numbers) << step.button;
         for (int row = 0; row < table->rowCount(); ++row) {
-            const bool lit = table->item(row, 0)->foreground().color() == green;
-            EXPECT_EQ(lit, row == h.row) << h.button << " row " << row;
-            EXPECT_EQ(table->item(row, 0)->font().bold(), row == h.row) << h.button << " row " << row;
+            EXPECT_EQ(table->item(row, 0)->foreground().color() == QColor(0, 255, 0), row == step.litRow) << row;
+            EXPECT_EQ(table->item(row, 0)->font().bold(), row == step.litRow) << step.button << " row " << row;
         }
+        EXPECT_EQ(list.currentItem() ? list.currentItem()->index : -1, step.litRow < 0 ? -1 : 2) << step.button;
     }
-    // The current item is found by entry, not by row; outside the list: none.
-    EXPECT_EQ(list.currentItem(), nullptr);
-    list.findChild<QPushButton *>(QStringLiteral("normalBtn"))->click();
-    ASSERT_NE(list.currentItem(), nullptr);
-    EXPECT_EQ(list.currentItem()->index, 2);
 
     // Playback moving on selects by catalogue index; a new catalogue forgets it.
     list.selectRow(0);
@@ -154,23 +112,18 @@ TEST(EventList, FiltersShowTheirEntriesAndTheHighlightFollowsTheEntry)
 TEST(EventList, RecordsAreSortedIntoDrivingParkingAndEvent)
 {
     EventMenuWidget list;
+    const QVector<quint32> kinds{0, 1, 1, 0}, parked{0, 0, 1, 1};
     QVector<PavonaEventItem *> records;
-    const quint32 kinds[] = {0, 1, 1, 0};
-    const quint32 parked[] = {0, 0, 1, 1};
     for (int i = 0; i < 4; ++i) {
-        auto *record = new PavonaEventItem;
-        record->index = i;
-        record->block = 1;
-        record->type = recordItemType(kinds[i], parked[i]);
-        records.append(record);
+        records.append(new PavonaEventItem);
+        records[i]->index = i;
+        records[i]->block = 1;
+        records[i]->type = recordItemType(kinds[i], parked[i]);
     }
-    list.setRecords(records, sortRecordItems({0, 1, 1, 0}, {0, 0, 1, 1}));
+    list.setRecords(records, sortRecordItems(kinds, parked));
     auto *table = list.findChild<QTableWidget *>(QStringLiteral("tableWidget"));
     EXPECT_EQ(column(table, 3), (QStringList{"", "DE", "PE", ""}));
-    const struct {
-        const char *button;
-        QStringList numbers;
-    } steps[] = {{"eventBtn", {"1", "2"}}, {"normalBtn", {"0", "1"}}, {"parkingBtn", {"2", "3"}}};
+    const struct { const char *button; QStringList numbers; } steps[] = {{"eventBtn", {"1", "2"}}, {"normalBtn", {"0", "1"}}, {"parkingBtn", {"2", "3"}}};
     for (const auto &step : steps) {
         list.findChild<QPushButton *>(QLatin1String(step.button))->click();
         EXPECT_EQ(column(table, 0), step.numbers) << step.button;
