@@ -34,10 +34,7 @@ namespace {
 
 constexpr qint64 GopMs = 1000;
 
-struct Frame {
-    int index;
-    qint64 ms;
-};
+struct Frame { int index; qint64 ms; };
 
 class PlayingWindow
 {
@@ -55,7 +52,7 @@ public:
     // Double-clicks row 0; milliseconds until the first picture, -1 none.
     qint64 playFirstRow()
     {
-        auto *table = window.eventList()->findChild<QTableWidget *>(QStringLiteral("tableWidget"));
+        auto *table = window.eventList()->findChild<QTableWidget *>("tableWidget");
         if (!table || table->rowCount() == 0)
             return -1;
         QElapsedTimer clock;
@@ -65,21 +62,11 @@ public:
             QTest::qWait(1);
         return window.paneGrid()->hasVideo(0) ? clock.elapsed() : -1;
     }
-    void click(const char *button)
-    {
-        window.controlBar()->findChild<QPushButton *>(QLatin1String(button))->click();
-    }
-    void key(Qt::Key k, Qt::KeyboardModifiers modifiers = Qt::NoModifier)
-    {
-        QTest::keyClick(&window, k, modifiers);
-    }
+    void click(const char *button) { window.controlBar()->findChild<QPushButton *>(button)->click(); }
+    void key(Qt::Key k, Qt::KeyboardModifiers modifiers = {}) { QTest::keyClick(&window, k, modifiers); }
+    int playMode() { return window.playbackHost()->playMode(); }
     // The frames shown during the next ms milliseconds.
-    QVector<Frame> framesDuring(int ms)
-    {
-        frames.clear();
-        QTest::qWait(ms);
-        return frames;
-    }
+    QVector<Frame> framesDuring(int ms) { return frames.clear(), QTest::qWait(ms), frames; }
     QImage picture() { return window.paneGrid()->view(0)->grabFramebuffer(); }
 
     TalViewerMainDialog window;
@@ -115,15 +102,15 @@ TEST(TransportWindow, FastBackwardWhilePlayingForwardDoesNothing)
     ASSERT_GE(w.playFirstRow(), 0);
     QTest::qWait(300);
     w.key(Qt::Key_Left, Qt::ShiftModifier);
-    EXPECT_EQ(w.window.playbackHost()->playMode(), int(RenderThread::Forward));
+    EXPECT_EQ(w.playMode(), int(RenderThread::Forward));
     const QVector<Frame> after = w.framesDuring(600);
     ASSERT_GE(after.size(), 3);
     EXPECT_GT(after.last().ms, after.first().ms);
     // Fast forward is for forward play only, and Play ends it.
     w.key(Qt::Key_Right, Qt::ShiftModifier);
-    EXPECT_EQ(w.window.playbackHost()->playMode(), int(RenderThread::FastForward));
+    EXPECT_EQ(w.playMode(), int(RenderThread::FastForward));
     w.click("playBtn");
-    EXPECT_EQ(w.window.playbackHost()->playMode(), int(RenderThread::Forward));
+    EXPECT_EQ(w.playMode(), int(RenderThread::Forward));
 }
 
 TEST(TransportWindow, NextFrameFromBackwardPlayShowsExactlyOneFrame)
@@ -150,10 +137,7 @@ TEST(TransportWindow, RecordingKeysMoveTheHighlightAndStopAtTheEnds)
 {
     PlayingWindow w;
     ASSERT_GE(w.playFirstRow(), 0);
-    const struct {
-        Qt::Key key;
-        int row;
-    } steps[] = {{Qt::Key_PageDown, 1}, {Qt::Key_PageDown, 2}, {Qt::Key_PageDown, 2},
+    const struct { Qt::Key key; int row; } steps[] = {{Qt::Key_PageDown, 1}, {Qt::Key_PageDown, 2}, {Qt::Key_PageDown, 2},
                  {Qt::Key_PageUp, 1},   {Qt::Key_PageUp, 0},   {Qt::Key_PageUp, 0}};
     for (const auto &s : steps) {
         QTest::qWait(300);
