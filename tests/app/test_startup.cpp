@@ -1,5 +1,6 @@
 // Start-up: the splash's progress arithmetic and timing, the dark style, and
-// the real program surviving its splash with a path that does not exist.
+// the real program surviving its splash with a path that does not exist. The
+// tests' main dresses the application as the viewer dresses it.
 #include "DarkStyle.h"
 #include "StartupSplash.h"
 
@@ -10,28 +11,18 @@
 #include <QSignalSpy>
 #include <gtest/gtest.h>
 
-void PrintTo(const QColor &c, std::ostream *os)
-{
-    *os << c.name().toStdString();
-}
-
 TEST(StartupSplash, PercentAndBarEdgeFollowTheClock)
 {
-    struct Case
-    {
-        qint64 elapsedMs;
-        int percent;
-        int barRight;
-    };
     // 870 ms is exactly 29 %: a floating-point product lands just under it.
-    const Case cases[] = {{0, 0, -1}, {870, 29, 184}, {1499, 49, 312}, {2999, 99, 632}};
-    for (const Case &c : cases) {
-        const int percent = StartupSplash::percentAt(c.elapsedMs);
-        EXPECT_EQ(percent, c.percent) << c.elapsedMs;
-        EXPECT_EQ(StartupSplash::barRightEdge(percent, 640), c.barRight) << c.elapsedMs;
+    const struct { qint64 elapsedMs; int percent, barRight; } cases[] = {
+        {0, 0, -1}, {870, 29, 184}, {1499, 49, 312}, {2999, 99, 632}};
+    for (const auto &c : cases) {
+        EXPECT_EQ(StartupSplash::percentAt(c.elapsedMs), c.percent) << c.elapsedMs;
+        EXPECT_EQ(StartupSplash::barRightEdge(c.percent, 640), c.barRight) << c.elapsedMs;
     }
 }
 
+// The bar fills the bottom 30 rows up to at most column 632, in dark red.
 TEST(StartupSplash, LastsJustOverThreeSecondsAndNeverShowsAHundred)
 {
     QPixmap picture(640, 360);
@@ -43,32 +34,22 @@ TEST(StartupSplash, LastsJustOverThreeSecondsAndNeverShowsAHundred)
     splash.start();
     ASSERT_TRUE(timeUp.wait(6000));
     const qint64 elapsed = clock.elapsed();
-    EXPECT_GE(elapsed, StartupSplash::durationMs);
-    EXPECT_LT(elapsed, StartupSplash::durationMs + 1000);
+    EXPECT_TRUE(elapsed >= StartupSplash::durationMs && elapsed < StartupSplash::durationMs + 1000) << elapsed;
     EXPECT_EQ(timeUp.count(), 1);
-
-    const QRegularExpressionMatch shown =
-        QRegularExpression(QStringLiteral("^Loading : (\\d+)%\\.\\.\\.$")).match(splash.message());
-    ASSERT_TRUE(shown.hasMatch()) << splash.message().toStdString();
-    EXPECT_GE(shown.captured(1).toInt(), 90);
-    EXPECT_LE(shown.captured(1).toInt(), 99);
-
-    // The bar fills the bottom 30 rows up to at most column 632, in dark red.
-    const QImage shot = splash.pixmap().toImage();
-    EXPECT_EQ(QColor(shot.pixel(600, 330)), QColor(144, 0, 0));
-    EXPECT_EQ(QColor(shot.pixel(0, 359)), QColor(144, 0, 0));
-    EXPECT_EQ(QColor(shot.pixel(600, 329)), QColor(Qt::black));
-    EXPECT_EQ(QColor(shot.pixel(639, 345)), QColor(Qt::black));
+    const QString percent = QRegularExpression("^Loading : (\\d+)%\\.\\.\\.$").match(splash.message()).captured(1);
+    EXPECT_TRUE(percent.toInt() >= 90 && percent.toInt() <= 99) << splash.message().toStdString();
+    const struct { int x, y; const char *colour; } points[] = {
+        {600, 330, "#900000"}, {0, 359, "#900000"}, {600, 329, "#000000"}, {639, 345, "#000000"}};
+    for (const auto &p : points)
+        EXPECT_EQ(QColor(splash.pixmap().toImage().pixel(p.x, p.y)).name().toStdString(), p.colour) << p.y;
     splash.close();
 }
 
 TEST(DarkStyle, GivesTheApplicationADarkPaletteAndItsStyleSheet)
 {
-    const QPalette palette = QApplication::palette();
-    EXPECT_LT(palette.color(QPalette::Window).lightness(), 80);
-    EXPECT_LT(palette.color(QPalette::Base).lightness(), 80);
-    EXPECT_GT(palette.color(QPalette::WindowText).lightness(), 180);
-    EXPECT_GT(palette.color(QPalette::Text).lightness(), 180);
+    const auto lightness = [](QPalette::ColorRole role) { return QApplication::palette().color(role).lightness(); };
+    EXPECT_LT(std::max(lightness(QPalette::Window), lightness(QPalette::Base)), 80);
+    EXPECT_GT(std::min(lightness(QPalette::WindowText), lightness(QPalette::Text)), 180);
     EXPECT_TRUE(qApp->styleSheet().contains(QStringLiteral("QToolTip")));
 }
 
@@ -79,10 +60,17 @@ TEST(Viewer, StartsPastTheSplashWithAMissingPath)
     viewer.start(QStringLiteral(ZV_VIEWER_BINARY), {QStringLiteral("/no/such/card/record")});
     ASSERT_TRUE(viewer.waitForStarted());
     EXPECT_FALSE(viewer.waitForFinished(4500)) << viewer.readAll().toStdString();
-    EXPECT_EQ(viewer.state(), QProcess::Running);
     viewer.kill();
     viewer.waitForFinished();
     const QString log = QString::fromLocal8Bit(viewer.readAll());
-    EXPECT_TRUE(log.contains(QStringLiteral("OPENGL")) || log.contains(QStringLiteral("GLES")))
-        << log.toStdString();
+    EXPECT_TRUE(log.contains(QStringLiteral("OPENGL")) || log.contains(QStringLiteral("GLES"))) << log.toStdString();
+}
+
+int main(int argc, char **argv)
+{
+    Q_INIT_RESOURCE(resources);
+    QApplication app(argc, argv);
+    QApplication::setStyle(new DarkStyle);
+    testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
 }
