@@ -97,8 +97,10 @@ void PaneManager::rebuild(int count, const QVector<PaneSpec> &specs)
     // A single view returns to a grid that the new count can fill.
     layoutBeforeSingle = qMin(layoutBeforeSingle, layoutForCount);
     for (int i = 0; i < MaxPanes; ++i) {
-        if (i < panesInUse)
+        if (i < specs.size() && i < panesInUse)
             panes[i] = new Pane(specs[i].channel, specs[i].width, specs[i].height, this);
+        else if (i < panesInUse) // no spec at all: the default single pane
+            panes[i] = new Pane(i, 1280, 720, this);
         else
             panes[i] = new Pane(i, 0, 0, this);
         backgrounds[i] = new BackgroundPane(i, this);
