@@ -28,22 +28,18 @@ struct Mf2File {
         put(f, 16, tableSize != Truthful ? tableSize : quint32(tracks * 4128));
         put(f, 16 + 48, declaredTracks != Truthful ? declaredTracks : quint32(tracks));
         for (int t = 0; t < tracks; ++t) {
+            const bool video = t < videoTracks, audio = !video && t < videoTracks + audioTracks;
             QByteArray d(4128, '\0');
-            d.replace(0, 4, "MF2I");
-            if (t < videoTracks) {
-                d.replace(4, 4, "MF2V");
+            d.replace(0, 8, video ? "MF2IMF2V" : audio ? "MF2IMF2A" : "MF2IMF2D");
+            put(d, 8, video ? 0 : audio ? 1 : 2);
+            if (video) {
                 put(d, 20, 320);
                 put(d, 24, 240);
                 d.replace(28, 4, QByteArray("\0\0\0\1", 4));
                 put(d, 4124, videoConfigSize);
-            } else if (t < videoTracks + audioTracks) {
-                d.replace(4, 4, "MF2A");
-                put(d, 8, 1);
+            } else if (audio) {
                 put(d, 32, 0x0814, 2); // AAC LC, 16 kHz, mono
                 put(d, 288, 2);
-            } else {
-                d.replace(4, 4, "MF2D");
-                put(d, 8, 2);
             }
             f += d;
         }
@@ -86,10 +82,7 @@ Loaded load(const Mf2File &file, uint64_t capacity = 1 << 20)
     return l;
 }
 
-QByteArray frame(char fill, int n = 10)
-{
-    return QByteArray(n, fill);
-}
+QByteArray frame(char fill, int n = 10) { return QByteArray(n, fill); }
 
 // One telemetry payload: 12 bytes, then a G-sensor item of one sample.
 QByteArray gsensorPayload(quint16 x, quint16 y, quint16 z)
@@ -155,16 +148,14 @@ TEST(Mf2Reader, PacketsBecomeATimeOrderedIndex)
         EXPECT_EQ(std::tuple(int(e.marker), int(e.channel), e.timeMs() - 1000000000ll * 1000, int(e.gop), e.serial()),
                   std::tuple(int(want[i].marker), want[i].channel, want[i].ms, want[i].gop, uint32_t(i)));
         EXPECT_EQ(want[i].fill ? char(l.buffer.data()[e.payloadOffset]) : 0, want[i].fill);
-        if (e.marker == FrameIndexEntry::Video) {
+        if (e.marker == FrameIndexEntry::Video)
             EXPECT_EQ(int(e.res), e.channel == 0 ? 15 : 14);
-        }
     }
     // The offsets are fixed by the first sample, even though one of them is 0.
     ASSERT_EQ(l.gsensor.size(), 2u);
     EXPECT_EQ(QVector<int>({l.gsensor[0].x, l.gsensor[0].y, l.gsensor[1].x, l.gsensor[1].y}),
               QVector<int>({5000, 10000, 5001, 9990}));
-    EXPECT_EQ(l.tracks.audio.sampleRate, 16000);
-    EXPECT_EQ(l.tracks.audio.channels, 1);
+    EXPECT_EQ(std::pair(l.tracks.audio.sampleRate, l.tracks.audio.channels), std::pair(16000, 1));
 }
 
 TEST(Mf2Reader, DamageEndsReadingAndKeepsWhatCameBefore)

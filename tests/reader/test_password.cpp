@@ -4,41 +4,33 @@
 
 #include <gtest/gtest.h>
 
-TEST(PasswordCheck, CardRuleLowersEveryCharacterByTwenty)
+namespace {
+// What a card's setup block holds for the plain text: each character lowered by 20.
+QByteArray lowered(const QByteArray &plain)
 {
-    const struct { QByteArray typed, plain; bool match; } cases[] = {
-        {"abc", "abc", true},
-        {"abcd", "abc", false}, // one character too many
-        {"ab", "abc", false},
-        {"", "abc", false},
-        {"abd", "abc", false},
-        {"12345678", "12345678", true},
-        {"12345678x", "12345678", true},       // only eight positions count
-        {QByteArray("ab\x14", 3), "ab", true}, // a character lowered to 0 reads as the end
-        {"", "", true},
-    };
-    for (const auto &c : cases) {
-        QByteArray stored(8, '\0'); // what the setup block holds for the plain text
-        for (int i = 0; i < c.plain.size(); ++i)
-            stored[i] = char(quint8(c.plain[i]) - 20);
-        EXPECT_EQ(passwordMatches(PasswordKind::Card, c.typed, stored, 8), c.match) << c.typed.constData() << " vs " << c.plain.constData();
-    }
-    EXPECT_FALSE(passwordMatches(PasswordKind::Card, "abc", "abc", 8)); // the stored bytes are not the plain text
+    QByteArray stored(8, '\0');
+    for (int i = 0; i < plain.size(); ++i)
+        stored[i] = char(quint8(plain[i]) - 20);
+    return stored;
 }
+} // namespace
 
-TEST(PasswordCheck, Mf2AndArchiveComparePlainZeroPaddedBytes)
+TEST(PasswordCheck, CardLowersByTwentyMf2AndArchiveComparePlainZeroPaddedBytes)
 {
-    const struct { PasswordKind kind; QByteArray typed, stored; int length; bool match; } cases[] = {
-        {PasswordKind::Mf2, "abcd", "abcd", 8, true},
-        {PasswordKind::Mf2, "abc", "abcd", 8, false},
-        {PasswordKind::Mf2, "abcdefghXYZ", "abcdefgh", 8, true},
-        {PasswordKind::Archive, "secret12", QByteArray("secret12\0\0\0\0", 12), 10, true},
-        {PasswordKind::Archive, "secret1234", "secret1234ab", 10, true},
-        {PasswordKind::Archive, "secret123", "secret1234", 10, false},
-        {PasswordKind::Archive, "", "x", 10, false},
+    using K = PasswordKind;
+    const struct { K kind; QByteArray typed, stored; int length; bool match; } cases[] = {
+        {K::Card, "abc", lowered("abc"), 8, true},        {K::Card, "abcd", lowered("abc"), 8, false},
+        {K::Card, "ab", lowered("abc"), 8, false},        {K::Card, "", lowered("abc"), 8, false},
+        {K::Card, "abd", lowered("abc"), 8, false},       {K::Card, "12345678x", lowered("12345678"), 8, true},
+        {K::Card, QByteArray("ab\x14", 3), lowered("ab"), 8, true}, // lowered to 0 reads as the end
+        {K::Card, "", lowered(""), 8, true},              {K::Card, "abc", "abc", 8, false}, // stored is not plain
+        {K::Mf2, "abcd", "abcd", 8, true},                {K::Mf2, "abc", "abcd", 8, false},
+        {K::Mf2, "abcdefghXYZ", "abcdefgh", 8, true},     {K::Archive, "secret12", QByteArray("secret12\0\0\0\0", 12), 10, true},
+        {K::Archive, "secret1234", "secret1234ab", 10, true}, {K::Archive, "secret123", "secret1234", 10, false},
+        {K::Archive, "", "x", 10, false},
     };
     for (const auto &c : cases)
-        EXPECT_EQ(passwordMatches(c.kind, c.typed, c.stored, c.length), c.match) << c.typed.constData();
+        EXPECT_EQ(passwordMatches(c.kind, c.typed, c.stored, c.length), c.match) << int(c.kind) << " " << c.typed.constData();
 }
 
 TEST(PasswordCheck, CardPasswordInForceNeedsMarkerAndFirstCharacter)
