@@ -82,8 +82,7 @@ inline QByteArray bank(const Bank &b, quint32 bankSize, bool archive = false)
 {
     QByteArray bytes(int(bankSize), '\0');
     bytes[162] = b.placeCode;
-    const bool late = archive || (b.placeCode >= '2' && b.placeCode <= '9');
-    const qint64 at = late ? qint64(bankSize) - 204800 : 16384;
+    const qint64 at = archive || (b.placeCode >= '2' && b.placeCode <= '9') ? qint64(bankSize) - 204800 : 16384;
     if (at < 0 || at + 203 > bankSize)
         return bytes;
     QByteArray h(203, '\0');
@@ -106,7 +105,7 @@ inline QByteArray banks(const QVector<Bank> &list, quint32 bankSize)
 {
     QByteArray bytes;
     for (const Bank &b : list)
-        bytes.append(bank(b, bankSize));
+        bytes += bank(b, bankSize);
     return bytes;
 }
 

