@@ -148,8 +148,9 @@ TEST(Mf2Reader, PacketsBecomeATimeOrderedIndex)
         EXPECT_EQ(std::tuple(int(e.marker), int(e.channel), e.timeMs() - 1000000000ll * 1000, int(e.gop), e.serial()),
                   std::tuple(int(want[i].marker), want[i].channel, want[i].ms, want[i].gop, uint32_t(i)));
         EXPECT_EQ(want[i].fill ? char(l.buffer.data()[e.payloadOffset]) : 0, want[i].fill);
-        if (e.marker == FrameIndexEntry::Video)
+        if (e.marker == FrameIndexEntry::Video) {
             EXPECT_EQ(int(e.res), e.channel == 0 ? 15 : 14);
+        }
     }
     // The offsets are fixed by the first sample, even though one of them is 0.
     ASSERT_EQ(l.gsensor.size(), 2u);
