@@ -28,8 +28,9 @@ TEST(Threads, WholeRunOrderCountsAndBoundaries)
             ASSERT_EQ(int(s.size()), FramesPerChannel) << "channel " << ch;
             for (size_t i = 1; i < s.size(); ++i) {
                 ASSERT_TRUE(c.backward ? s[i].timeMs < s[i - 1].timeMs : s[i].timeMs > s[i - 1].timeMs) << ch << " at " << i;
-                if (c.backward)
+                if (c.backward) {
                     ASSERT_TRUE(s[i].gop == s[i - 1].gop - 1 || s[i - 1].gop == 0) << "GOP order at " << i;
+                }
             }
             EXPECT_TRUE(!c.backward || s.back().gop == 0) << "the earliest key frame comes last";
         }

@@ -23,7 +23,7 @@ struct ShownTimeBar {
     {
         bar.resize(895, 30);
         bar.show();
-        QTest::qWaitForWindowExposed(&bar);
+        EXPECT_TRUE(QTest::qWaitForWindowExposed(&bar));
     }
     MySlider *slider() { return bar.timeSlider(); }
     QPoint at(double fraction) { return QPoint(int(std::ceil(fraction * slider()->width())), slider()->height() / 2); }
@@ -121,8 +121,9 @@ TEST(TimeBar, ClickSeeksToThePlaceClickedAndNowhereWithoutARecording)
             t.bar.updateTime(2, start + c.duration - 1, 0);
         QTest::mouseClick(t.slider(), Qt::LeftButton, {}, t.at(c.fraction));
         ASSERT_EQ(seeks.count(), c.target ? 1 : 0) << c.duration << " " << c.fraction;
-        if (c.target)
+        if (c.target) {
             EXPECT_EQ(seeks.at(0), (QVariantList{2, c.target})) << c.duration << " " << c.fraction;
+        }
     }
 }
 

@@ -43,7 +43,7 @@ public:
     {
         window.setStartPath(card);
         window.show();
-        QTest::qWaitForWindowExposed(&window);
+        EXPECT_TRUE(QTest::qWaitForWindowExposed(&window));
         QObject::connect(&window, &TalViewerMainDialog::leadingFrameShown,
                          [this](int index, qint64 ms) { frames.append({index, ms}); });
     }
