@@ -54,15 +54,8 @@ int IndexCardWriter::buildBank(Bank *bank, bool hardStop, quint64 *sequence, QSt
     QJsonArray frameCounts;
     for (int c = 0; c < o.channels; ++c) {
         VideoEncoder enc;
-        VideoEncoder::Settings vs;
-        vs.codec = VideoEncoder::Codec::H264;
-        vs.width = o.sizes[c].width();
-        vs.height = o.sizes[c].height();
-        vs.fps = o.fps;
-        vs.gop = o.gop;
-        vs.preset = o.preset;
         QVector<EncodedFrame> encoded;
-        if (enc.open(vs, error) < 0 || enc.encode(frames, bank->ordinal, c, &encoded, error) < 0)
+        if (enc.open(VideoEncoder::forChannel(o, c, VideoEncoder::Codec::H264), error) < 0 || enc.encode(frames, bank->ordinal, c, &encoded, error) < 0)
             return -1;
         int gop = 0;
         for (int i = 0; i < encoded.size(); ++i) {

@@ -116,16 +116,8 @@ int RecordCardWriter::encode(const Recording &r, bool hardStop, Media *media, QS
     const int frames = o.seconds * o.fps;
     for (int s = 0; s < r.streams; ++s) {
         VideoEncoder enc;
-        VideoEncoder::Settings vs;
-        vs.codec = VideoEncoder::Codec::Hevc;
-        vs.width = o.sizes[s].width();
-        vs.height = o.sizes[s].height();
-        vs.fps = o.fps;
-        vs.gop = o.gop;
-        vs.preset = o.preset;
-        vs.globalHeader = true;
         QVector<EncodedFrame> encoded;
-        if (enc.open(vs, error) < 0 || enc.encode(frames, r.ordinal, s, &encoded, error) < 0)
+        if (enc.open(VideoEncoder::forChannel(o, s, VideoEncoder::Codec::Hevc), error) < 0 || enc.encode(frames, r.ordinal, s, &encoded, error) < 0)
             return -1;
         media->video.append(encoded);
         media->videoConfig.append(enc.extradata());

@@ -14,6 +14,19 @@ QString avError(int code)
 }
 }
 
+VideoEncoder::Settings VideoEncoder::forChannel(const CardOptions &o, int channel, Codec codec)
+{
+    Settings vs;
+    vs.codec = codec;
+    vs.width = o.sizes[channel].width();
+    vs.height = o.sizes[channel].height();
+    vs.fps = o.fps;
+    vs.gop = o.gop;
+    vs.preset = o.preset;
+    vs.globalHeader = codec == Codec::Hevc;
+    return vs;
+}
+
 VideoEncoder::~VideoEncoder()
 {
     av_packet_free(&packet);

@@ -2,6 +2,8 @@
 // Encodes a synthetic test picture sequence with libx264 or libx265, one
 // thread, no B-frames and a fixed key-frame interval, so that the same
 // options always give the same bytes.
+#include "CardOptions.h"
+
 #include <QByteArray>
 #include <QString>
 #include <QVector>
@@ -32,6 +34,9 @@ public:
         // parameter sets only in the extradata (the container's config).
         bool globalHeader = false;
     };
+    // Settings for one channel of a card: its size and the card's rate,
+    // GOP length and preset; HEVC streams keep their parameter sets global.
+    static Settings forChannel(const CardOptions &o, int channel, Codec codec);
 
     VideoEncoder() = default;
     ~VideoEncoder();
