@@ -5,6 +5,7 @@
 #include "FileAccess.h"
 #include "LittleEndian.h"
 #include "RecordFileScan.h"
+#include "SafeFileWrite.h"
 
 #include <QDir>
 #include <QFile>
@@ -85,7 +86,8 @@ int Reader::openIndexFile(const QString &root)
         return -1;
     // A card without a whole settings block has none: it reads as zeros.
     QByteArray block(SetupBlockSize, '\0');
-    if (!readExactly(file, SetupBlockOffset, block.data(), SetupBlockSize))
+    const bool blockComplete = readExactly(file, SetupBlockOffset, block.data(), SetupBlockSize);
+    if (!blockComplete)
         block.fill('\0');
     if (cardPasswordInForce(block) && !unlock(PasswordKind::Card, dir, block.mid(20, 8), 8))
         return -1;
@@ -94,6 +96,7 @@ int Reader::openIndexFile(const QString &root)
     next.source.root = dir;
     next.source.indexPath = indexPath;
     next.setupBlock = block;
+    next.setupBlockComplete = blockComplete;
     next.areaSize = le::i64(head + 20);
     next.headChannels = qBound(1, int(le::u8(head + 28)), 8);
     next.bankSize = le::u32(head + 84);
@@ -296,20 +299,51 @@ int Reader::selectRange(int store, qint64 from, qint64 to)
     return cat.exportFiles.size();
 }
 
-int Reader::writeSetupBlock(const QByteArray &block)
+int Reader::writeSetupBlock(const QByteArray &block, QString *error)
 {
     QMutexLocker locker(&lock);
-    if (cat.source.kind != SourceKind::IndexCard || block.size() != SetupBlockSize)
+    if (cat.source.kind != SourceKind::IndexCard || block.size() != SetupBlockSize) {
+        if (error)
+            *error = QStringLiteral("no index card is open");
         return -1;
-    QFile file(cat.source.indexPath);
-    if (!file.open(QIODevice::ReadWrite | QIODevice::ExistingOnly))
+    }
+    if (!cat.setupBlockComplete) {
+        if (error)
+            *error = QStringLiteral("%1 holds no whole setup block").arg(cat.source.indexPath);
         return -1;
+    }
     // A file too short to hold the block is not grown: it is not a card's index.
-    if (file.size() < SetupBlockOffset + SetupBlockSize || !file.seek(SetupBlockOffset)
-        || file.write(block) != SetupBlockSize || !file.flush())
+    if (!SafeFileWrite::patchFile(cat.source.indexPath, SetupBlockOffset, block, error))
         return -1;
     cat.setupBlock = block;
     return 0;
+}
+
+int Reader::writeSettingsFile(const QByteArray &bytes, QString *error)
+{
+    QMutexLocker locker(&lock);
+    if (cat.source.kind != SourceKind::RecordCard || cat.source.settingsPath.isEmpty()) {
+        if (error)
+            *error = QStringLiteral("no record-file card is open");
+        return -1;
+    }
+    const QString path = cat.source.settingsPath;
+    if (!QFileInfo(QFileInfo(path).absolutePath()).isDir()) {
+        if (error)
+            *error = QStringLiteral("%1 is missing").arg(QFileInfo(path).absolutePath());
+        return -1;
+    }
+    if (!SafeFileWrite::replaceFile(path, bytes, error))
+        return -1;
+    if (!SafeFileWrite::replaceFile(path + QStringLiteral(".mod"), QByteArrayLiteral("config::1 "), error))
+        return -1;
+    return 0;
+}
+
+bool Reader::setupBlockComplete() const
+{
+    QMutexLocker locker(&lock);
+    return cat.source.kind == SourceKind::IndexCard && cat.setupBlockComplete;
 }
 
 void Reader::clear()

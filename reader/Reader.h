@@ -56,8 +56,19 @@ public:
     // overlapping [from, to] (seconds since 1970); returns its size.
     int selectRange(int store, qint64 from, qint64 to);
     // Writes a 431-byte setup block to offset 512000 of the open index
-    // card's index file; -1 when no index card is open or the write fails.
-    int writeSetupBlock(const QByteArray &block);
+    // card's index file, through a checked copy of the file renamed into
+    // place (every other byte stays); -1 when no index card is open, its
+    // block was not read whole from that file, or the write fails (error
+    // then names the file and the cause, and the file is as it was).
+    int writeSetupBlock(const QByteArray &block, QString *error = nullptr);
+    // Replaces the open record-file card's Config/ZidavOva.cfg with bytes
+    // (checked and renamed into place), then writes Config/ZidavOva.cfg.mod,
+    // the camera's sign that its settings changed; -1 when no record-file
+    // card with a settings file is open or a write fails (no .mod then).
+    int writeSettingsFile(const QByteArray &bytes, QString *error = nullptr);
+    // True when the open index card's 431-byte setup block was read whole
+    // from its index file (a short file gives a block of zeros instead).
+    bool setupBlockComplete() const;
     void clear();
 
     void setMode(int mode);
@@ -134,6 +145,7 @@ private:
     struct Catalogue {
         OpenSource source;
         QByteArray setupBlock;
+        bool setupBlockComplete = false;
         qint64 areaSize = 0;
         int headChannels = 0;
         quint32 bankSize = 0;
