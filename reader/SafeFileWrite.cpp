@@ -136,7 +136,7 @@ bool isMarkedReadOnly(const QString &path)
 {
     const QFileInfo info(path);
     return info.exists()
-        && !(QFile::permissions(path) & (QFileDevice::WriteOwner | QFileDevice::WriteUser));
+        && !(QFile::permissions(path) & (QFileDevice::WriteOwner | QFileDevice::WriteGroup | QFileDevice::WriteOther));
 }
 
 bool replaceFile(const QString &target, const QByteArray &content, QString *error)
