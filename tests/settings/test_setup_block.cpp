@@ -33,8 +33,14 @@ TEST(SetupBlock, SavingWithoutAnEditKeepsEveryValueOfEveryByte)
 {
     SettingsTestHome home;
     const ConfigValues base = Config::defaults();
+    // Every value of each single-byte field; the edge values of every other byte.
+    const QVector<int> fields = {10, 11, 12, 13, 14, 15, 18, 19, 20, 28, 29, 30, 81, 83, 84, 85, 86, 88, 91, 92,
+        94, 105, 143, 144, 147, 308, 310, 353, 354, 355};
     for (int offset = 0; offset < SetupBlock::Size; ++offset) {
+        const QVector<int> values = fields.contains(offset) ? QVector<int>() : QVector<int>{0, 1, 0x7F, 0x80, 0xFF};
         for (int value = 0; value < 256; ++value) {
+            if (!values.isEmpty() && !values.contains(value))
+                continue;
             QByteArray block = randomBlock(quint32(offset));
             block[offset] = char(value);
             const ConfigValues loaded = SetupBlock::load(block, base, QByteArray());
