@@ -8,15 +8,26 @@ BankHeader::BankHeader(const QByteArray &bytes) : data(bytes.left(Size))
         data.append(QByteArray(Size - data.size(), '\0'));
 }
 
-qint64 BankHeader::offsetInBank(const char *bankStart, quint32 bankSize, bool archive)
+namespace {
+
+qint64 fitting(qint64 offset, quint32 bankSize)
+{
+    return offset < 0 || offset + BankHeader::Size > qint64(bankSize) ? -1 : offset;
+}
+
+} // namespace
+
+qint64 BankHeader::offsetInBank(const char *bankStart, quint32 bankSize)
 {
     const char placeCode = bankStart[162];
-    qint64 offset = EarlyHeaderOffset;
-    if (archive || (placeCode >= '2' && placeCode <= '9'))
-        offset = qint64(bankSize) - LateHeaderDistance;
-    if (offset < 0 || offset + Size > qint64(bankSize))
-        return -1;
-    return offset;
+    if (placeCode >= '2' && placeCode <= '9')
+        return lateOffset(bankSize);
+    return fitting(EarlyHeaderOffset, bankSize);
+}
+
+qint64 BankHeader::lateOffset(quint32 bankSize)
+{
+    return fitting(qint64(bankSize) - LateHeaderDistance, bankSize);
 }
 
 bool BankHeader::isValid(quint32 bankSize) const

@@ -17,9 +17,13 @@ public:
 
     // Where the header stands inside a bank, from the bank's first 203
     // bytes: late (bank size - 204800) when byte 162 is '2'..'9', early
-    // (16384) otherwise; archives always use the late place. -1 when the
-    // place does not leave room for a whole header inside the bank.
-    static qint64 offsetInBank(const char *bankStart, quint32 bankSize, bool archive);
+    // (16384) otherwise. Archives keep their banks as the card had them, so
+    // the same rule holds there. -1 when the place does not leave room for a
+    // whole header inside the bank.
+    static qint64 offsetInBank(const char *bankStart, quint32 bankSize);
+    // The late place, where archives written before the rule applied to
+    // them keep every header; -1 when the bank is too small for it.
+    static qint64 lateOffset(quint32 bankSize);
 
     // Magic 0x1111, a recording present, frame data ending inside the bank.
     bool isValid(quint32 bankSize) const;
