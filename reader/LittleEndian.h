@@ -26,6 +26,12 @@ inline quint64 u64(const char *p) { return quint64(u32(p)) | (quint64(u32(p + 4)
 
 inline qint64 i64(const char *p) { return static_cast<qint64>(u64(p)); }
 
+inline void putU16(char *p, quint16 v)
+{
+    p[0] = char(v & 0xff);
+    p[1] = char(v >> 8);
+}
+
 inline void putU32(char *p, quint32 v)
 {
     for (int i = 0; i < 4; ++i)
