@@ -7,6 +7,7 @@
 #include "PasswordDialog.h"
 #include "PlaybackHost.h"
 #include "Reader.h"
+#include "SmartBackupDialog.h"
 #include "SourceRecognition.h"
 #include "TalGLWidget.h"
 #include "TimeDisplayWidget.h"
@@ -28,6 +29,7 @@
 #include <QPushButton>
 #include <QScreen>
 #include <QShortcut>
+#include <QStandardPaths>
 #include <QUrl>
 
 #include <functional>
@@ -99,6 +101,7 @@ TalViewerMainDialog::TalViewerMainDialog(QWidget *parent)
     connect(topMenu, &TopMenuWidget::folderChosen, this, [this](const QString &folder) { loadPath(folder); });
     connect(topMenu, &TopMenuWidget::fullScreenRequested, this, &TalViewerMainDialog::toggleFullScreen);
     connect(topMenu, &TopMenuWidget::printRequested, this, &TalViewerMainDialog::printPanes);
+    connect(topMenu, &TopMenuWidget::smartBackupRequested, this, &TalViewerMainDialog::openSmartBackup);
     connectControls();
     installShortcuts();
 }
@@ -300,6 +303,60 @@ void TalViewerMainDialog::printPanes()
     painter.end();
 }
 
+SmartBackupDialog *TalViewerMainDialog::smartBackupDialog() const
+{
+    return smartBackup;
+}
+
+QString TalViewerMainDialog::smartBackupFolder() const
+{
+    const QString documents = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
+    return (documents.isEmpty() ? QDir::homePath() : documents) + QStringLiteral("/ZidavOva/SmartBackup");
+}
+
+void TalViewerMainDialog::openSmartBackup()
+{
+    if (smartBackup)
+        return;
+    const bool resume = playback->isRunning() && !commands->isPaused();
+    if (resume)
+        commands->pause();
+    SmartBackupDialog dialog(this);
+    smartBackup = &dialog;
+    if (storageMode == 1)
+        dialog.setItems(eventMenu->allItemList());
+    else
+        dialog.setRecords(eventMenu->allRecordList());
+    dialog.setOutputFolder(smartBackupFolder());
+    dialog.exec();
+    smartBackup = nullptr;
+    if (!dialog.archivePath().isEmpty() && isVisible()) {
+        if (loadArchive(dialog.archivePath(), dialog.archivePassword()) == 0) {
+            if (dialog.archiveWritten())
+                eventMenu->setNotice(tr("Smart Backup saved to %1 and opened.")
+                                         .arg(QDir::toNativeSeparators(dialog.archivePath())));
+            return;
+        }
+    }
+    if (resume && playback->isRunning())
+        commands->resume();
+}
+
+int TalViewerMainDialog::loadArchive(const QString &path, const QString &password)
+{
+    if (password.isEmpty())
+        return loadPath(path);
+    const QByteArray typed = password.toUtf8();
+    const PasswordPrompt ask = PasswordDialog::prompt(this);
+    reader->setPasswordPrompt([typed, ask](PasswordKind kind, const QByteArray &expected, int length) {
+        return (kind == PasswordKind::Archive && passwordMatches(kind, typed, expected, length))
+            || ask(kind, expected, length);
+    });
+    const int result = loadPath(path);
+    reader->setPasswordPrompt(ask);
+    return result;
+}
+
 bool TalViewerMainDialog::eventFilter(QObject *watched, QEvent *event)
 {
     if (event->type() == QEvent::Resize && watched != this)
@@ -418,6 +475,9 @@ void TalViewerMainDialog::playEntry(int index, int direction)
 
 void TalViewerMainDialog::closeEvent(QCloseEvent *event)
 {
+    // A backup still running stops and removes what it began.
+    if (smartBackup)
+        smartBackup->abort();
     stopThreads();
     QDialog::closeEvent(event);
 }

@@ -9,6 +9,7 @@
 #include "OpenSource.h"
 
 #include <QDialog>
+#include <QPointer>
 #include <QString>
 #include <QVector>
 
@@ -19,6 +20,7 @@ class EventMenuWidget;
 class PaneManager;
 class H26xFrameItem;
 class PlaybackHost;
+class SmartBackupDialog;
 struct EventItem;
 struct PavonaEventItem;
 class Reader;
@@ -68,6 +70,10 @@ public:
     int loadedChannelCount() const { return channelCount; }
     int loadedStorageMode() const { return storageMode; }
     QVector<PaneSpec> loadedPaneSpecs() const { return paneSpecs; }
+    // The Smart Backup dialog while it is open, else null.
+    SmartBackupDialog *smartBackupDialog() const;
+    // Where Smart Backup archives go unless the user chooses otherwise.
+    QString smartBackupFolder() const;
     // How often the first-show set-up ran (1 after any number of shows).
     int firstShowCount() const { return firstShows; }
 
@@ -88,6 +94,12 @@ public slots:
     void toggleFullScreen();
     // Every pane as its own page of one print job.
     void printPanes();
+    // The Smart Backup dialog with the catalogue's recordings, playback
+    // paused while it is open; the archive it wrote (or chose) is opened.
+    void openSmartBackup();
+    // Opens an archive; password (typed for it at backup) is tried before
+    // the user is asked.
+    int loadArchive(const QString &path, const QString &password);
     // Plays the chosen entry with every channel in the grid; playback runs
     // on across recordings.
     void playDBItem(EventItem *item);
@@ -149,6 +161,7 @@ private:
     OpenSource loadedSource;
     QString startPathArgument;
     std::unique_ptr<DriveList> drives;
+    QPointer<SmartBackupDialog> smartBackup;
     Ui::TalViewerMainDialog *ui = nullptr;
 
     static TalViewerMainDialog *self;

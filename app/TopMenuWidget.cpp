@@ -15,7 +15,7 @@ TopMenuWidget::TopMenuWidget(QWidget *parent)
                                                  ui->btn2X1,   ui->btn2X2,   ui->btn3X3};
     std::copy(std::begin(all), std::end(all), buttons);
     // Their dialogs are not part of this viewer yet.
-    for (QPushButton *pending : {ui->btnSetup, ui->btnAVI, ui->btnSmart, ui->btnCapture})
+    for (QPushButton *pending : {ui->btnSetup, ui->btnAVI, ui->btnCapture})
         pending->hide();
     setChannelCount(1);
 }
@@ -97,6 +97,11 @@ void TopMenuWidget::on_btnOpen_clicked()
 void TopMenuWidget::on_btnPrint_clicked()
 {
     emit printRequested();
+}
+
+void TopMenuWidget::on_btnSmart_clicked()
+{
+    emit smartBackupRequested();
 }
 
 void TopMenuWidget::on_btnFullScreen_clicked()

@@ -1,8 +1,8 @@
 #pragma once
 // The bar across the top of the window: the layout buttons (only those that
 // make sense for the loaded channel count, the current layout's checked) and
-// the commands Open, Print and full screen. Setup, video backup, Smart
-// Backup and capture stay hidden until their dialogs exist.
+// the commands Open, Print, Smart Backup and full screen. Setup, video
+// backup and capture stay hidden until their dialogs exist.
 #include <QWidget>
 
 class QPushButton;
@@ -33,6 +33,7 @@ signals:
     void folderChosen(const QString &path);
     void fullScreenRequested();
     void printRequested();
+    void smartBackupRequested();
 
 private slots:
     void on_btn1X1_1_clicked();
@@ -48,6 +49,7 @@ private slots:
     void on_btn3X3_clicked();
     void on_btnOpen_clicked();
     void on_btnPrint_clicked();
+    void on_btnSmart_clicked();
     void on_btnFullScreen_clicked();
 
 private:
