@@ -1,5 +1,6 @@
 #include "TalViewerMainDialog.h"
 
+#include "Config.h"
 #include "ControlMenuWidget.h"
 #include "EventMenuWidget.h"
 #include "MySlider.h"
@@ -29,7 +30,6 @@
 #include <QPushButton>
 #include <QScreen>
 #include <QShortcut>
-#include <QStandardPaths>
 #include <QUrl>
 
 #include <functional>
@@ -310,8 +310,10 @@ SmartBackupDialog *TalViewerMainDialog::smartBackupDialog() const
 
 QString TalViewerMainDialog::smartBackupFolder() const
 {
-    const QString documents = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
-    return (documents.isEmpty() ? QDir::homePath() : documents) + QStringLiteral("/ZidavOva/SmartBackup");
+    // Read each time: the settings dialog may have changed it.
+    Config config;
+    config.load();
+    return config.smartBackupFolder();
 }
 
 void TalViewerMainDialog::openSmartBackup()

@@ -275,8 +275,9 @@ TEST(SmartBackupArchive, UnreadableBanksAndCancelLeaveNoArchive)
         EXPECT_EQ(result.status, c.damage == 3 ? Result::Cancelled : Result::Failed);
         EXPECT_FALSE(result.error.isEmpty());
         EXPECT_EQ(filesBelow(tmp.path() + "/out"), c.damage == 4 ? QStringList{"backup0.smb"} : QStringList{});
-        if (c.damage == 4)
+        if (c.damage == 4) {
             EXPECT_EQ(readFile(out), "earlier");
+        }
     }
 }
 

@@ -7,6 +7,7 @@
 #include "PaneManager.h"
 #include "PasswordDialog.h"
 #include "PlaybackHost.h"
+#include "SettingsTestHome.h"
 #include "Reader.h"
 #include "SmartBackupDialog.h"
 #include "TalViewerMainDialog.h"
@@ -93,14 +94,14 @@ bool everyPaneHasVideo(TalViewerMainDialog &window)
     return true;
 }
 
-struct NoQuitOnClose : testing::Test {
-    // A window closed in one test must not end the dialog loops of the next.
+// A window closed in one test must not end the dialog loops of the next;
+// the viewer's settings and default folders live in a temporary HOME.
+struct SmartBackupWindow : testing::Test {
     void SetUp() override { QApplication::setQuitOnLastWindowClosed(false); }
+    SettingsTestHome home;
 };
 
 } // namespace
-
-using SmartBackupWindow = NoQuitOnClose;
 
 TEST(SmartBackupChoice, AtMostFiftyDistinctRecordings)
 {
@@ -173,10 +174,18 @@ TEST_F(SmartBackupWindow, TwoRecordingsOfTheIndexCardBackedUpOpenedAndPlayed)
     emit list->cellDoubleClicked(0, 0);
     ASSERT_TRUE(waitFor([&] { return everyPaneHasVideo(window); }, 2000));
 
+    // The default output is the first free name in the configured folder.
+    const QString configured = tmp.path() + "/configured";
+    QDir().mkpath(configured);
+    writeFile(configured + "/backup0.smb", "earlier");
+    QDir().mkpath(home.documents() + "/ZidavOva");
+    writeFile(home.documents() + "/ZidavOva/config.ini", "[Viewer]\nSmartBackup_Folder=" + configured.toUtf8() + "\n");
     bool pausedWhileOpen = false;
+    QString defaultOutput;
     const int prompts = runSmartBackup(window, [&](SmartBackupDialog *dialog) {
         ASSERT_NE(dialog, nullptr);
         pausedWhileOpen = window.transport()->isPaused();
+        defaultOutput = dialog->outputPath();
         selectRows(child<QTableWidget>(dialog, "sourceTable"), {2, 1});
         child<QPushButton>(dialog, "btnAdd")->click();
         child<QCheckBox>(dialog, "checkPassword")->setChecked(true);
@@ -185,10 +194,11 @@ TEST_F(SmartBackupWindow, TwoRecordingsOfTheIndexCardBackedUpOpenedAndPlayed)
         child<QPushButton>(dialog, "btnStart")->click();
     });
     EXPECT_TRUE(pausedWhileOpen);
+    EXPECT_EQ(defaultOutput.toStdString(), (configured + "/backup1.smb").toStdString());
     EXPECT_EQ(prompts, 0);
     EXPECT_EQ(window.smartBackupDialog(), nullptr);
     EXPECT_EQ(QFileInfo(out).size(), 556 + 2 * 72 + 2 * qint64(cardBanks[1].bankSize));
-    EXPECT_EQ(filesBelow(tmp.path()), QStringList{"trip/backup0.smb"});
+    EXPECT_EQ(filesBelow(tmp.path()), QStringList({"configured/backup0.smb", "trip/backup0.smb"}));
 
     // The archive is what the window shows now, in the catalogue's order.
     EXPECT_TRUE(window.catalogue()->source().kind == SourceKind::Archive);
@@ -223,6 +233,7 @@ TEST_F(SmartBackupWindow, RecordCardCopiedToAFolderThenAnArchiveOpenedOverIt)
     QString status;
     runSmartBackup(window, [&](SmartBackupDialog *dialog) {
         ASSERT_NE(dialog, nullptr);
+        EXPECT_EQ(dialog->outputPath().toStdString(), (home.documents() + "/ZidavOva/SmartBackup/backup0").toStdString());
         EXPECT_FALSE(child<QCheckBox>(dialog, "checkPassword")->isEnabled());
         selectRows(child<QTableWidget>(dialog, "sourceTable"), {0, 2});
         child<QPushButton>(dialog, "btnAdd")->click();
