@@ -1,5 +1,6 @@
 #include "BackgroundPane.h"
 
+#include "LogCategories.h"
 #include "ui_BackgroundPane.h"
 
 #include <QDebug>
@@ -35,6 +36,6 @@ void BackgroundPane::mousePressEvent(QMouseEvent *)
 
 void BackgroundPane::mouseDoubleClickEvent(QMouseEvent *)
 {
-    qDebug("mouseDoubleClickEvent\n");
+    qCDebug(lcShell, "mouseDoubleClickEvent\n");
     emit doubleClicked(paneIndex);
 }

@@ -1,6 +1,7 @@
 #include "EventMenuWidget.h"
 
 #include "EventKind.h"
+#include "LogCategories.h"
 #include "ui_EventMenuWidget.h"
 
 #include <QDebug>
@@ -141,7 +142,7 @@ EventItem *EventMenuWidget::currentItem() const
         return nullptr;
     const QList<EventItem *> &items = shownItems();
     const int row = current < 0 ? 0 : rowOf(current);
-    qDebug("index:%d", row);
+    qCDebug(lcShell, "index:%d", row);
     return row >= 0 && row < items.size() ? items[row] : nullptr;
 }
 
@@ -151,7 +152,7 @@ PavonaEventItem *EventMenuWidget::currentRecord() const
     if (mode != 2 || !records)
         return nullptr;
     const int row = current < 0 ? 0 : rowOf(current);
-    qDebug("index:%d", row);
+    qCDebug(lcShell, "index:%d", row);
     return row >= 0 && row < records->size() ? records->at(row) : nullptr;
 }
 
@@ -188,7 +189,7 @@ void EventMenuWidget::refill()
     }
     const QList<PavonaEventItem *> *records = shownRecords();
     const int count = records ? records->size() : 0;
-    qDebug("%d", count);
+    qCDebug(lcShell, "%d", count);
     ui->tableWidget->setRowCount(count);
     for (int row = 0; row < count; ++row) {
         const PavonaEventItem *record = records->at(row);

@@ -1,5 +1,6 @@
 #include "TopMenuWidget.h"
 
+#include "LogCategories.h"
 #include "ui_TopMenuWidget.h"
 
 #include <QDebug>
@@ -90,7 +91,7 @@ void TopMenuWidget::on_btnOpen_clicked()
                                                              QFileDialog::ShowDirsOnly);
     if (folder.isEmpty())
         return;
-    qDebug("select folder :: %s", qPrintable(folder));
+    qCDebug(lcShell, "select folder :: %s", qPrintable(folder));
     emit folderChosen(folder);
 }
 

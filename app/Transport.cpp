@@ -1,5 +1,6 @@
 #include "Transport.h"
 
+#include "LogCategories.h"
 #include "TransportTarget.h"
 
 #include <QDebug>
@@ -117,7 +118,7 @@ void Transport::stepBank(int delta)
     if (!active())
         return;
     const int last = target->currentIndex();
-    qDebug("lastBankNum : %d", last);
+    qCDebug(lcShell, "lastBankNum : %d", last);
     const int next = last + delta;
     // Past the first or the last recording there is nothing to go to.
     if (last < 0 || next < 0 || next >= catalogueSize)

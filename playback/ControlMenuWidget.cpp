@@ -1,5 +1,6 @@
 #include "ControlMenuWidget.h"
 
+#include "LogCategories.h"
 #include "MySlider.h"
 #include "ui_ControlMenuWidget.h"
 
@@ -56,7 +57,7 @@ void ControlMenuWidget::sliderValueChangedForSpeed(int value)
         ui->playSpeedSlider->setValue(value / 16 * 16);
     }
     const float factor = speedFor(value);
-    qDebug("SpeedValue %f", double(factor));
+    qCDebug(lcPlayback, "SpeedValue %f", double(factor));
     emit speedChanged(factor);
 }
 

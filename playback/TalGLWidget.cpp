@@ -1,6 +1,7 @@
 #include "TalGLWidget.h"
 
 #include "H26xFrameItem.h"
+#include "LogCategories.h"
 
 #include <QMouseEvent>
 #include <QOpenGLContext>
@@ -191,7 +192,7 @@ void TalGLWidget::mousePressEvent(QMouseEvent *event)
 
 void TalGLWidget::mouseDoubleClickEvent(QMouseEvent *)
 {
-    qDebug("mouseDoubleClickEvent\n");
+    qCDebug(lcPlayback, "mouseDoubleClickEvent\n");
     emit doubleClicked(m_paneIndex);
 }
 
@@ -220,9 +221,9 @@ void TalGLWidget::initializeGL()
 
     m_program.reset(new QOpenGLShaderProgram);
     if (!m_program->addShaderFromSourceCode(QOpenGLShader::Vertex, VertexShader))
-        qDebug("Vertex compile error!!!!");
+        qCWarning(lcPlayback, "Vertex compile error!!!!");
     if (!m_program->addShaderFromSourceCode(QOpenGLShader::Fragment, FragmentShader))
-        qDebug("Fragment compile error!!!!");
+        qCWarning(lcPlayback, "Fragment compile error!!!!");
     m_program->bindAttributeLocation("vertexIn", VertexLocation);
     m_program->bindAttributeLocation("textureIn", TextureLocation);
     m_program->link();

@@ -1,5 +1,6 @@
 #include "TimeDisplayWidget.h"
 
+#include "LogCategories.h"
 #include "MySlider.h"
 #include "ui_TimeDisplayWidget.h"
 
@@ -83,7 +84,7 @@ void TimeDisplayWidget::sliderValueChanged(int value)
     if (start == 0 || end == 0)
         return;
     const qint64 target = start + value / units;
-    qDebug().noquote() << "moveTime = "
+    qCDebug(lcPlayback).noquote() << "moveTime = "
                        << QDateTime::fromSecsSinceEpoch(target).toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"));
     emit seekRequested(index, target);
 }

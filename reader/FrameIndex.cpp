@@ -1,5 +1,7 @@
 #include "FrameIndex.h"
 
+#include "LogCategories.h"
+
 #include <QtGlobal>
 
 #include <algorithm>
@@ -289,7 +291,7 @@ int nextFrame(const std::vector<FrameIndexEntry> &index, size_t &position, const
             return written;
         }
         if (written < 0)
-            qWarning("[%s::%d]frame %zu skipped: %d payload bytes at %u do not fit a %zu-byte buffer or lie "
+            qCWarning(lcReader, "[%s::%d]frame %zu skipped: %d payload bytes at %u do not fit a %zu-byte buffer or lie "
                      "outside the %llu-byte frame buffer",
                      "nextFrame", __LINE__, position - 1, int(e.size), unsigned(e.payloadOffset), capacity,
                      static_cast<unsigned long long>(source.bufferSize));

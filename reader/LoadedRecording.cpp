@@ -1,6 +1,7 @@
 #include "LoadedRecording.h"
 
 #include "FileAccess.h"
+#include "LogCategories.h"
 #include "Mf2Reader.h"
 #include "Mp4Loader.h"
 #include "RecordingMerge.h"
@@ -46,13 +47,13 @@ int LoadedRecording::loadBank(const BankEntry &entry, const BankLoad &load)
     duration_ = uint32_t(qBound<qint64>(0, entry.end - entry.start, UINT32_MAX));
     QFile file(entry.path);
     if (!file.open(QIODevice::ReadOnly | QIODevice::Unbuffered)) {
-        qWarning("[%s::%d]cannot open %s", "LoadedRecording::loadBank", __LINE__, qPrintable(entry.path));
+        qCWarning(lcReader, "[%s::%d]cannot open %s", "LoadedRecording::loadBank", __LINE__, qPrintable(entry.path));
         return -1;
     }
     const uint64_t bankSize = entry.bankSize;
     if (!load.keepBuffer || buffer_.capacity() < bankSize) {
         if (!buffer_.allocate(bankSize)) {
-            qWarning("[%s::%d]no memory for a bank of %llu bytes", "LoadedRecording::loadBank", __LINE__,
+            qCWarning(lcReader, "[%s::%d]no memory for a bank of %llu bytes", "LoadedRecording::loadBank", __LINE__,
                      static_cast<unsigned long long>(bankSize));
             return -1;
         }
@@ -61,12 +62,12 @@ int LoadedRecording::loadBank(const BankEntry &entry, const BankLoad &load)
     // A bank cut short by the end of its file is walked as far as it goes.
     const qint64 got = bankSize ? readAt(file, entry.offset, reinterpret_cast<char *>(buffer_.data()), qint64(bankSize)) : 0;
     if (got <= 0) {
-        qWarning("[%s::%d]%s holds no bank at %lld", "LoadedRecording::loadBank", __LINE__, qPrintable(entry.path),
+        qCWarning(lcReader, "[%s::%d]%s holds no bank at %lld", "LoadedRecording::loadBank", __LINE__, qPrintable(entry.path),
                  static_cast<long long>(entry.offset));
         return -1;
     }
     if (uint64_t(got) < bankSize)
-        qWarning("[%s::%d]bank at %lld of %s is cut short at %lld bytes", "LoadedRecording::loadBank", __LINE__,
+        qCWarning(lcReader, "[%s::%d]bank at %lld of %s is cut short at %lld bytes", "LoadedRecording::loadBank", __LINE__,
                  static_cast<long long>(entry.offset), qPrintable(entry.path), static_cast<long long>(got));
     buffer_.setUsed(uint64_t(got));
 
@@ -77,7 +78,7 @@ int LoadedRecording::loadBank(const BankEntry &entry, const BankLoad &load)
     const FrameIndex::BankWalkResult walk = FrameIndex::walkBank(
         buffer_.data(), buffer_.used(), entry.dataEnd, options, forward_, load.gsensorList ? &gsensor_ : nullptr);
     if (!walk.complete)
-        qWarning("[%s::%d]bank at %lld of %s: damaged entry at %llu ends the index", "LoadedRecording::loadBank",
+        qCWarning(lcReader, "[%s::%d]bank at %lld of %s: damaged entry at %llu ends the index", "LoadedRecording::loadBank",
                  __LINE__, static_cast<long long>(entry.offset), qPrintable(entry.path),
                  static_cast<unsigned long long>(walk.stopOffset));
     if (load.backward)
@@ -100,7 +101,7 @@ int64_t LoadedRecording::loadFile(int catalogueIndex, const FileRecord &record, 
         }
         if (buffer_.allocate(FrameBuffer::RecordFileCapacity))
             return true;
-        qWarning("[%s::%d]no memory for the frame buffer", "LoadedRecording::loadFile", __LINE__);
+        qCWarning(lcReader, "[%s::%d]no memory for the frame buffer", "LoadedRecording::loadFile", __LINE__);
         return false;
     };
 
@@ -112,7 +113,7 @@ int64_t LoadedRecording::loadFile(int catalogueIndex, const FileRecord &record, 
     if (record.isMF2) {
         QFile file(record.path);
         if (!file.open(QIODevice::ReadOnly)) {
-            qWarning("[%s::%d]cannot open %s", "LoadedRecording::loadFile", __LINE__, qPrintable(record.path));
+            qCWarning(lcReader, "[%s::%d]cannot open %s", "LoadedRecording::loadFile", __LINE__, qPrintable(record.path));
             return -1;
         }
         if (!allocate())

@@ -2,6 +2,7 @@
 
 #include "FileAccess.h"
 #include "LittleEndian.h"
+#include "LogCategories.h"
 
 #include <QtGlobal>
 #include <cstring>
@@ -15,7 +16,7 @@ bool is(const char *p, const char *magic)
 
 int fail(const char *why)
 {
-    qWarning("[%s::%d]MF2: %s", "Mf2Reader::read", __LINE__, why);
+    qCWarning(lcDemux, "[%s::%d]MF2: %s", "Mf2Reader::read", __LINE__, why);
     return -1;
 }
 
@@ -62,7 +63,7 @@ int64_t Mf2Reader::read(QIODevice &device, FrameBuffer &buffer, RecordTracks &tr
         if (is(d + 4, "MF2V")) {
             const quint32 size = le::u32(d + 4124);
             if (size > quint32(MaxVideoConfig))
-                qWarning("[%s::%d]MF2: video configuration of %u bytes ignored", "Mf2Reader::read", __LINE__, size);
+                qCWarning(lcDemux, "[%s::%d]MF2: video configuration of %u bytes ignored", "Mf2Reader::read", __LINE__, size);
             else if (size > 0)
                 config.bytes = QByteArray(d + 28, int(size));
             if (tracks.video.size() < size_t(RecordTracks::MaxVideoTracks)) {
@@ -80,7 +81,7 @@ int64_t Mf2Reader::read(QIODevice &device, FrameBuffer &buffer, RecordTracks &tr
         } else if (is(d + 4, "MF2A")) {
             const quint32 size = le::u32(d + 288);
             if (size > quint32(MaxAudioConfig))
-                qWarning("[%s::%d]MF2: audio configuration of %u bytes ignored", "Mf2Reader::read", __LINE__, size);
+                qCWarning(lcDemux, "[%s::%d]MF2: audio configuration of %u bytes ignored", "Mf2Reader::read", __LINE__, size);
             else if (size > 0)
                 config.bytes = QByteArray(d + 32, int(size));
             ++audioTracks;
@@ -124,7 +125,7 @@ int64_t Mf2Reader::read(QIODevice &device, FrameBuffer &buffer, RecordTracks &tr
         const quint32 size = le::u32(h + 12);
         const qint64 payloadAt = pos + PacketHeaderSize;
         if (qint64(size) > fileSize - payloadAt) {
-            qWarning("[%s::%d]MF2: packet of %u bytes at %lld runs past the end of the file", "Mf2Reader::read",
+            qCWarning(lcDemux, "[%s::%d]MF2: packet of %u bytes at %lld runs past the end of the file", "Mf2Reader::read",
                      __LINE__, size, payloadAt);
             break;
         }
@@ -141,7 +142,7 @@ int64_t Mf2Reader::read(QIODevice &device, FrameBuffer &buffer, RecordTracks &tr
             p.timeMs = p.timeMs < AudioDelayMs ? 0 : p.timeMs - AudioDelayMs;
         uint8_t *to = buffer.append(size, &p.offset);
         if (!to) {
-            qWarning("[%s::%d]MF2: frame buffer full; the load ends at %lld", "Mf2Reader::read", __LINE__,
+            qCWarning(lcDemux, "[%s::%d]MF2: frame buffer full; the load ends at %lld", "Mf2Reader::read", __LINE__,
                      payloadAt);
             break;
         }

@@ -1,5 +1,6 @@
 #include "Mp4Loader.h"
 
+#include "LogCategories.h"
 #include "pavona_av_demuxer.h"
 
 #include <QtGlobal>
@@ -98,7 +99,7 @@ int64_t Mp4Loader::read(const QString &path, FrameBuffer &buffer, const std::fun
     while ((rc = PVNA_AV_DEMUX_ReadPacket(raw)) == 0 || rc == PVNA_AV_DEMUX_UNSUPPORTED) {
     }
     if (rc == PVNA_AV_DEMUX_SINK_REFUSED)
-        qWarning("[%s::%d]frame buffer full: %s is loaded up to %lld bytes", "Mp4Loader::read", __LINE__,
+        qCWarning(lcDemux, "[%s::%d]frame buffer full: %s is loaded up to %lld bytes", "Mp4Loader::read", __LINE__,
                  name.constData(), static_cast<long long>(state.bytes));
     return state.bytes;
 }

@@ -1,5 +1,7 @@
 #include "RecordingMerge.h"
 
+#include "LogCategories.h"
+
 #include <QtGlobal>
 
 #include <algorithm>
@@ -77,8 +79,8 @@ MergeResult RecordingMerge::run(const RecordPackets &packets, const MergeOptions
                                 std::vector<FrameIndexEntry> &index, std::vector<GSensorSample> &gsensor)
 {
     MergeResult result;
-    const size_t slots = packets.slotCount();
-    std::vector<size_t> heads(slots, 0);
+    const size_t slotTotal = packets.slotCount();
+    std::vector<size_t> heads(slotTotal, 0);
     std::vector<bool> keySeen(RecordTracks::MaxVideoTracks, false);
     std::vector<uint8_t> gop(RecordTracks::MaxVideoTracks, 0);
     TelemetryWalkState walk(options.container);
@@ -88,13 +90,13 @@ MergeResult RecordingMerge::run(const RecordPackets &packets, const MergeOptions
 
     for (;;) {
         // The earliest head of all lists; on equal times the lowest slot.
-        size_t pick = slots;
-        for (size_t s = 0; s < slots; ++s) {
+        size_t pick = slotTotal;
+        for (size_t s = 0; s < slotTotal; ++s) {
             if (heads[s] < packets.slot(s).size() &&
-                (pick == slots || packets.slot(s)[heads[s]].timeMs < packets.slot(pick)[heads[pick]].timeMs))
+                (pick == slotTotal || packets.slot(s)[heads[s]].timeMs < packets.slot(pick)[heads[pick]].timeMs))
                 pick = s;
         }
-        if (pick == slots)
+        if (pick == slotTotal)
             break;
         const RecordPacket &p = packets.slot(pick)[heads[pick]++];
         if (options.cutMs >= 0 && p.timeMs > options.cutMs)
@@ -131,7 +133,7 @@ MergeResult RecordingMerge::run(const RecordPackets &packets, const MergeOptions
             // The payload lies in the buffer; the walk checks every extent against p.size.
             const int rc = walkTelemetryItems(buffer.data() + p.offset, p.size, timeUs, options.baseTimeUs, walk, sink);
             if (rc < 0) {
-                qWarning("[%s::%d]frame buffer full: telemetry from %llu ms on is not indexed", "RecordingMerge::run",
+                qCWarning(lcReader, "[%s::%d]frame buffer full: telemetry from %llu ms on is not indexed", "RecordingMerge::run",
                          __LINE__, static_cast<unsigned long long>(p.timeMs));
                 result.bufferFull = true;
                 result.endSeconds = uint32_t(std::min<uint64_t>(timeUs / 1000000, UINT32_MAX));

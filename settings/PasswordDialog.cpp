@@ -1,5 +1,6 @@
 #include "PasswordDialog.h"
 
+#include "LogCategories.h"
 #include "ui_PasswordDialog.h"
 
 #include <QDebug>
@@ -57,9 +58,10 @@ void PasswordDialog::check()
         return;
     checking = true;
     const QByteArray typed = ui->lineEdit->text().toUtf8().left(20);
-    qDebug("%s %d", typed.constData(), int(typed.size()));
+    // The diagnostic line shows the length, never the password itself.
+    qCDebug(lcShell, "%s %d", QByteArray(typed.size(), '*').constData(), int(typed.size()));
     accepted = passwordMatches(passwordKind, typed, stored, storedCount);
-    qDebug(accepted ? "PASS" : "FAIL");
+    qCDebug(lcShell, accepted ? "PASS" : "FAIL");
     if (accepted) {
         checking = false;
         accept();

@@ -1,5 +1,6 @@
 #include "AudioPlayer.h"
 
+#include "LogCategories.h"
 #include "pvna_log.h"
 
 #include <QtGlobal>
@@ -73,14 +74,17 @@ int AudioPlayer::open(Kind kind, int sampleRate, int channels)
         channels = 1;
     }
     if (sampleRate <= 0 || channels <= 0) {
-        qDebug("[%s::%d]can't open audio. %d\n", "initCodec", __LINE__, sampleRate);
+        qCDebug(lcAudio, "[%s::%d]can't open audio. %d\n", "initCodec", __LINE__, sampleRate);
         return 2;
     }
     m_rate = sampleRate;
     m_channels = std::min(channels, 2);
 
+    // The programs handle SIGINT and SIGTERM themselves; SDL's handlers
+    // would turn them into a quit event nobody reads.
+    SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
     if (SDL_InitSubSystem(SDL_INIT_TIMER | SDL_INIT_AUDIO) < 0) {
-        qDebug("Could not initialize SDL - %s\n", SDL_GetError());
+        qCWarning(lcAudio, "Could not initialize SDL - %s\n", SDL_GetError());
         return 1;
     }
     SDL_AudioSpec wanted;
@@ -95,7 +99,7 @@ int AudioPlayer::open(Kind kind, int sampleRate, int channels)
     // No obtained spec: SDL converts to whatever the hardware wants.
     m_device = SDL_OpenAudioDevice(nullptr, 0, &wanted, nullptr, 0);
     if (m_device == 0) {
-        qDebug("[%s::%d]can't open audio. %d\n", "initCodec", __LINE__, 0);
+        qCDebug(lcAudio, "[%s::%d]can't open audio. %d\n", "initCodec", __LINE__, 0);
         SDL_QuitSubSystem(SDL_INIT_TIMER | SDL_INIT_AUDIO);
         return 2;
     }
@@ -128,7 +132,7 @@ int AudioPlayer::openDecoder()
     m_codec->request_sample_fmt = AV_SAMPLE_FMT_S16;
     m_codec->strict_std_compliance = -2;
     if (avcodec_open2(m_codec, codec, nullptr) < 0) {
-        qDebug("Error: could not open codec.\n");
+        qCWarning(lcAudio, "Error: could not open codec.\n");
         closeDecoder();
         return -1;
     }
@@ -257,7 +261,7 @@ void AudioPlayer::decodeAssembled()
         const int used = av_parser_parse2(m_parser, m_codec, &out, &outSize, input, left, AV_NOPTS_VALUE,
                                           AV_NOPTS_VALUE, 0);
         if (used < 0) {
-            qDebug("Error while parsing!!");
+            qCWarning(lcAudio, "Error while parsing!!");
             return;
         }
         input += used;

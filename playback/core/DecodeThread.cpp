@@ -1,5 +1,6 @@
 #include "DecodeThread.h"
 
+#include "LogCategories.h"
 #include "ReadThread.h"
 
 #include <QDebug>
@@ -32,7 +33,7 @@ int DecodeThread::initCodec(const QVector<PaneSpec> &specs)
         const PaneSpec &s = specs[i];
         const int codec = codecTypes.isEmpty() ? int(H265Decoder::H265) : codecTypes.value(i, codecTypes.last());
         if (decoders[i]->initCodec(codec, s.width, s.height) < 0) {
-            qWarning("DecodeThread::initCodec error");
+            qCWarning(lcPlayback, "DecodeThread::initCodec error");
             return -1;
         }
     }
@@ -55,7 +56,7 @@ void DecodeThread::flush()
 
 void DecodeThread::work()
 {
-    qDebug("DecodeThread::run...start");
+    qCDebug(lcPlayback, "DecodeThread::run...start");
     for (bool &k : keySeen)
         k = false;
     timer.start();
@@ -74,7 +75,7 @@ void DecodeThread::work()
         if (!step())
             nap(1);
     }
-    qDebug("[%s::%d]DecodeThread...end", "run", __LINE__);
+    qCDebug(lcPlayback, "[%s::%d]DecodeThread...end", "run", __LINE__);
 }
 
 bool DecodeThread::step()
@@ -178,7 +179,7 @@ void DecodeThread::account(int res, qint64 ns)
     totalNs += ns;
     if (weightedCount > 400 && !slowReported.exchange(true)) {
         const qint64 average = totalNs / weightedCount;
-        qDebug("HD_DEC Time[%lld]", static_cast<long long>(average));
+        qCDebug(lcPlayback, "HD_DEC Time[%lld]", static_cast<long long>(average));
         if (average > SlowDecodeNs)
             emit singlePaneRequested();
     }

@@ -1,5 +1,7 @@
 #include "H265Decoder.h"
 
+#include "LogCategories.h"
+
 #include <QThread>
 #include <QtGlobal>
 
@@ -59,16 +61,16 @@ int H265Decoder::initCodec(int codecType, int width, int height)
         return 0;
     }
     if (width <= 0 || height <= 0) {
-        qDebug("H265Decoder::initCodec bad size w:%d h:%d", width, height);
+        qCWarning(lcPlayback, "H265Decoder::initCodec bad size w:%d h:%d", width, height);
         return -1;
     }
 
     AVCodecID id = AV_CODEC_ID_NONE;
     if (codecType == H264) {
-        qDebug("%s::[H264] initCodec width:%d height:%d", "initCodec", width, height);
+        qCDebug(lcPlayback, "%s::[H264] initCodec width:%d height:%d", "initCodec", width, height);
         id = AV_CODEC_ID_H264;
     } else if (codecType == H265) {
-        qDebug("%s::[H265] initCodec width:%d height:%d", "initCodec", width, height);
+        qCDebug(lcPlayback, "%s::[H265] initCodec width:%d height:%d", "initCodec", width, height);
         id = AV_CODEC_ID_HEVC;
     }
     if (id != AV_CODEC_ID_NONE)
@@ -100,17 +102,17 @@ int H265Decoder::initCodec(int codecType, int width, int height)
     logAcceleratorSearch();
 
     if (avcodec_open2(m_context, m_codec, nullptr) < 0) {
-        qDebug("Error: could not open codec.\n");
+        qCWarning(lcPlayback, "Error: could not open codec.\n");
         avcodec_free_context(&m_context);
         return -1;
     }
-    qDebug("H265Decoder::initCodec w:%d h:%d", m_context->width, m_context->height);
+    qCDebug(lcPlayback, "H265Decoder::initCodec w:%d h:%d", m_context->width, m_context->height);
 
     m_frame = av_frame_alloc();
     m_converted = av_frame_alloc();
     m_packet = av_packet_alloc();
     if (!m_frame || !m_converted || !m_packet) {
-        qDebug("failed av_frame_alloc()");
+        qCWarning(lcPlayback, "failed av_frame_alloc()");
         close();
         return -3;
     }
@@ -121,24 +123,24 @@ int H265Decoder::initCodec(int codecType, int width, int height)
         m_codecType = codecType;
     m_decodedFrameSize = av_image_get_buffer_size(AV_PIX_FMT_YUV420P, width, height, 1);
     ++m_buildCount;
-    qDebug("H265Decoder::initCodec decodedFrameSize:%d", m_decodedFrameSize);
+    qCDebug(lcPlayback, "H265Decoder::initCodec decodedFrameSize:%d", m_decodedFrameSize);
     return 0;
 }
 
 // Kept as a diagnostic: decoding always yields software frames here.
 void H265Decoder::logAcceleratorSearch()
 {
-    qDebug("AV_CODEC_ID_H264:%d AV_PIX_FMT_YUV420P:%d AV_PIX_FMT_DXVA2_VLD:%d", int(AV_CODEC_ID_H264),
+    qCDebug(lcPlayback, "AV_CODEC_ID_H264:%d AV_PIX_FMT_YUV420P:%d AV_PIX_FMT_DXVA2_VLD:%d", int(AV_CODEC_ID_H264),
            int(AV_PIX_FMT_YUV420P), int(AV_PIX_FMT_DXVA2_VLD));
     for (int i = 0;; ++i) {
         const AVCodecHWConfig *config = avcodec_get_hw_config(m_codec, i);
         if (!config)
             break;
-        qDebug("id:%d pix_fmt:%d", int(m_context->codec_id), int(config->pix_fmt));
+        qCDebug(lcPlayback, "id:%d pix_fmt:%d", int(m_context->codec_id), int(config->pix_fmt));
         if (config->pix_fmt == AV_PIX_FMT_DXVA2_VLD)
             return;
     }
-    qDebug("can not find hwaccel ");
+    qCDebug(lcPlayback, "can not find hwaccel ");
 }
 
 int H265Decoder::decode(const uint8_t *data, int size, const FrameIndexEntry &record, uint8_t *out,

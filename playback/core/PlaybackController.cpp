@@ -1,5 +1,7 @@
 #include "PlaybackController.h"
 
+#include "LogCategories.h"
+
 PlaybackController::PlaybackController(Reader *r, QObject *parent)
     : QObject(parent), reader(r), read(r, &view), decode(&read, &view), render(&read, &decode, &view)
 {
@@ -57,7 +59,7 @@ int PlaybackController::open(int index, bool backward)
 {
     // A thread still running must not be reconfigured under its feet.
     if (!stop()) {
-        qWarning("[%s::%d]a playback thread did not stop", "open", __LINE__);
+        qCWarning(lcPlayback, "[%s::%d]a playback thread did not stop", "open", __LINE__);
         return -1;
     }
     read.setCardKind(reader->mode());

@@ -1,5 +1,7 @@
 #include "PlaybackWorker.h"
 
+#include "LogCategories.h"
+
 #include <QElapsedTimer>
 
 PlaybackWorker::PlaybackWorker(QObject *parent) : QThread(parent) {}
@@ -34,7 +36,7 @@ bool PlaybackWorker::park(int timeoutMs)
     timer.start();
     while (isRunning() && !parked.load()) {
         if (timer.elapsed() > timeoutMs) {
-            qWarning("[%s::%d]thread did not park within %d ms", "park", __LINE__, timeoutMs);
+            qCWarning(lcPlayback, "[%s::%d]thread did not park within %d ms", "park", __LINE__, timeoutMs);
             return false;
         }
         QThread::usleep(200);

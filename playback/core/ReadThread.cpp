@@ -1,5 +1,7 @@
 #include "ReadThread.h"
 
+#include "LogCategories.h"
+
 #include <QDebug>
 
 #include <cstdlib>
@@ -105,7 +107,7 @@ void ReadThread::clearAll()
 
 void ReadThread::work()
 {
-    qDebug("ReadThread::run...start");
+    qCDebug(lcPlayback, "ReadThread::run...start");
     while (checkpoint()) {
         if (isPaused() || ended) {
             nap(20);
@@ -115,7 +117,7 @@ void ReadThread::work()
             nap(2);
     }
     clearAll();
-    qDebug("[%s::%d]ReadThread...end", "run", __LINE__);
+    qCDebug(lcPlayback, "[%s::%d]ReadThread...end", "run", __LINE__);
 }
 
 bool ReadThread::queuesFull(int limit) const
@@ -159,14 +161,14 @@ bool ReadThread::step()
         return false;
     const int next = currentDBIndex + (back ? -1 : 1);
     if (next < 0 || next >= catalogueSize()) {
-        qDebug("Play end!!!!!!!");
+        qCDebug(lcPlayback, "Play end!!!!!!!");
         ended = true;
         emit playEnd(back ? 5 : 0);
         return false;
     }
     load(next, back, true);
     if (back)
-        qDebug("[%s]New data read:%d", "backRead", next);
+        qCDebug(lcPlayback, "[%s]New data read:%d", "backRead", next);
     if (cardKind == 2 && layoutDiffers()) {
         pause();
         emit layoutChanged(next);

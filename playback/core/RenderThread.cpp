@@ -1,6 +1,7 @@
 #include "RenderThread.h"
 
 #include "DecodeThread.h"
+#include "LogCategories.h"
 #include "ReadThread.h"
 
 #include <QDebug>
@@ -100,11 +101,11 @@ void RenderThread::resetStats()
 
 void RenderThread::work()
 {
-    qDebug("RenderThread::run() %s", audioKind == AudioPlayer::Pcm ? "IBX" : "PAVONA");
+    qCDebug(lcPlayback, "RenderThread::run() %s", audioKind == AudioPlayer::Pcm ? "IBX" : "PAVONA");
     // The device is opened on every start, by this thread, which alone
     // feeds, resets and closes it.
     if (audioChannelsWanted > 0 && player.open(audioKind, audioRateWanted, audioChannelsWanted) != 0)
-        qDebug("[%s::%d] DecodeThread::audioinitCodec error", "run", __LINE__);
+        qCWarning(lcPlayback, "[%s::%d] DecodeThread::audioinitCodec error", "run", __LINE__);
     player.pause();
     audioRunning = false;
     clockSet = false;
@@ -147,7 +148,7 @@ void RenderThread::work()
             feedAudio(false);
             break;
         default:
-            qDebug("mPlayMode : %d", mode.load());
+            qCDebug(lcPlayback, "mPlayMode : %d", mode.load());
             break;
         }
         nap(2);
@@ -160,7 +161,7 @@ void RenderThread::work()
     // SDL keeps per-thread error buffers that it frees only at SDL_Quit; a
     // render thread is started for every play, so free them as it ends.
     SDL_TLSCleanup();
-    qDebug("[%s::%d]RenderThread...end", "run", __LINE__);
+    qCDebug(lcPlayback, "[%s::%d]RenderThread...end", "run", __LINE__);
 }
 
 // Drops heads that are not to be shown; true when the head is a picture.
@@ -210,7 +211,7 @@ void RenderThread::playRound(bool fast, bool back)
             const qint64 ahead = back ? now - ft : ft - now; // > 0: not yet due
             if (ahead > AheadJumpMs || ahead < -BehindJumpMs) {
                 // A jump (another recording, a gap): the clock follows the picture.
-                qDebug("nextFrameTime:%lld beforeFrameTime:%lld", static_cast<long long>(ft),
+                qCDebug(lcPlayback, "nextFrameTime:%lld beforeFrameTime:%lld", static_cast<long long>(ft),
                        static_cast<long long>(videoTime));
                 clockBase = ft;
                 timer.restart();
