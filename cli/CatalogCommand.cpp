@@ -1,21 +1,12 @@
 #include "CatalogCommand.h"
 
+#include "CommandLine.h"
 #include "Reader.h"
 #include "SourceOpening.h"
 
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <cstdio>
-
-namespace {
-
-int fail(const QString &message)
-{
-    fprintf(stderr, "zidavova-tool catalog: %s\n", qPrintable(message));
-    return 1;
-}
-
-} // namespace
 
 int catalogCommand(const QStringList &args)
 {
@@ -30,22 +21,22 @@ int catalogCommand(const QStringList &args)
             havePassword = true;
         } else if (arg == QLatin1String("--mf2-keys") && i + 1 < args.size()) {
             if (!parseKeys(args[++i], &keys))
-                return fail(QStringLiteral("--mf2-keys wants three numbers separated by commas"));
+                return refuseArguments("catalog", QStringLiteral("--mf2-keys wants three numbers separated by commas"));
         } else if (source.isEmpty() && !arg.startsWith(QLatin1String("--"))) {
             source = arg;
         } else {
-            return fail(QStringLiteral("unexpected argument %1").arg(arg));
+            return refuseArguments("catalog", QStringLiteral("unexpected argument %1").arg(arg));
         }
     }
     if (source.isEmpty())
-        return fail(QStringLiteral("usage: zidavova-tool catalog SOURCE [--password TEXT] [--mf2-keys K0,K1,K2]"));
+        return refuseArguments("catalog", QStringLiteral("no SOURCE given"));
 
     Reader reader;
     usePassword(reader, keys, havePassword, password);
     QJsonObject catalogue;
     const QString error = openSource(reader, source, &catalogue);
     if (!error.isEmpty())
-        return fail(error);
+        return failCommand("catalog", error);
     fputs(QJsonDocument(catalogue).toJson(QJsonDocument::Compact).constData(), stdout);
     fputc('\n', stdout);
     return 0;

@@ -1,5 +1,6 @@
 #include "FramesCommand.h"
 
+#include "CommandLine.h"
 #include "Crc32.h"
 #include "RecordingArgs.h"
 
@@ -14,8 +15,7 @@ namespace {
 
 int fail(const QString &message)
 {
-    fprintf(stderr, "zidavova-tool frames: %s\n", qPrintable(message));
-    return 1;
+    return failCommand("frames", message);
 }
 
 // Room for the largest payload a load can hold plus its parameter sets;
@@ -32,8 +32,7 @@ int framesCommand(const QStringList &args)
                                         "--mf2-keys"},
                                        &a);
     if (!error.isEmpty())
-        return fail(error + QStringLiteral("\nusage: zidavova-tool frames SOURCE --entry N [--backward | --export] "
-                                           "[--limit L] [--dump DIR] [--password TEXT]"));
+        return refuseArguments("frames", error);
     Reader reader;
     bool recordFile = false;
     error = loadRecording(reader, a, &recordFile);
@@ -63,6 +62,10 @@ int framesCommand(const QStringList &args)
         if (len <= 0)
             break;
         const quint64 serial = recordFile ? e.serial() : e.sequence64();
+        // Bank loads apply the limit themselves; record files number their
+        // entries within the load, and the same rule applies to that number.
+        if (recordFile && a.limit != 0 && (a.backward ? serial > a.limit : serial < a.limit))
+            continue;
         printf("{\"marker\":%u,\"serial\":%llu,\"size\":%d,\"sec\":%u,\"usec\":%u,\"gop\":%u,\"rate\":%u,\"res\":%u,"
                "\"ch\":%u,\"idx\":%u,\"offset\":%u,\"len\":%d,\"crc\":\"%08x\"}\n",
                unsigned(e.marker), static_cast<unsigned long long>(serial), int(e.size), unsigned(e.sec),

@@ -1,5 +1,6 @@
 #include "GprmcCommand.h"
 
+#include "CommandLine.h"
 #include "GprmcParser.h"
 
 #include <QTextStream>
@@ -32,11 +33,9 @@ QByteArray sampleJson(const GpsSample &s)
 
 int gprmcCommand(const QStringList &args)
 {
-    if (!args.isEmpty()) {
-        QTextStream(stderr) << "gprmc: unexpected argument " << args.first()
-                            << " (NMEA text is read from standard input)\n";
-        return 1;
-    }
+    if (!args.isEmpty())
+        return refuseArguments("gprmc", QStringLiteral("unexpected argument %1 (NMEA text is read from standard input)")
+                                            .arg(args.first()));
     // Standard streams rather than QFile on stdin: its line reads through a
     // stdio handle lose the text after a NUL byte, and line noise has them.
     std::ios::sync_with_stdio(false);
@@ -50,8 +49,7 @@ int gprmcCommand(const QStringList &args)
     }
     std::cout.flush();
     if (!std::cout) {
-        QTextStream(stderr) << "gprmc: cannot write the output\n";
-        return 1;
+        return failCommand("gprmc", QStringLiteral("cannot write the output"));
     }
     return 0;
 }

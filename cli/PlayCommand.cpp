@@ -1,7 +1,9 @@
 #include "PlayCommand.h"
 
+#include "CommandLine.h"
 #include "PlaybackController.h"
 #include "SourceOpening.h"
+#include "StopSignal.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -26,6 +28,9 @@ struct PlayArgs {
     float speed = 1.0f;
     int visibleMask = PaneView::AllChannels;
     QString audioOut;
+    bool havePassword = false;
+    QByteArray password;
+    Mf2Keys keys = defaultMf2Keys();
 };
 
 QString parsePlayArgs(const QStringList &args, PlayArgs *out)
@@ -57,6 +62,12 @@ QString parsePlayArgs(const QStringList &args, PlayArgs *out)
             }
         } else if (a == QLatin1String("--audio-out") && hasValue) {
             out->audioOut = args[++i];
+        } else if (a == QLatin1String("--password") && hasValue) {
+            out->password = args[++i].toUtf8();
+            out->havePassword = true;
+        } else if (a == QLatin1String("--mf2-keys") && hasValue) {
+            if (!parseKeys(args[++i], &out->keys))
+                return QStringLiteral("--mf2-keys wants three numbers separated by commas");
         } else if (!a.startsWith(QLatin1String("--")) && out->source.isEmpty()) {
             out->source = a;
         } else {
@@ -130,10 +141,9 @@ int playCommand(const QStringList &args)
 {
     PlayArgs a;
     const QString error = parsePlayArgs(args, &a);
-    if (!error.isEmpty()) {
-        fprintf(stderr, "play: %s\n", qPrintable(error));
-        return 1;
-    }
+    if (!error.isEmpty())
+        return refuseArguments("play", error);
+    installStopSignals();
     const QString rawAudio = a.audioOut.isEmpty() ? QString() : a.audioOut + QStringLiteral(".raw");
     if (!rawAudio.isEmpty()) {
         QFile::remove(rawAudio);
@@ -144,18 +154,15 @@ int playCommand(const QStringList &args)
     }
 
     Reader reader;
+    usePassword(reader, a.keys, a.havePassword, a.password);
     QJsonObject catalogue;
     const QString openError = openSource(reader, a.source, &catalogue);
-    if (!openError.isEmpty()) {
-        fprintf(stderr, "play: %s\n", qPrintable(openError));
-        return 1;
-    }
+    if (!openError.isEmpty())
+        return failCommand("play", openError);
     reader.setMode(reader.banks().isEmpty() ? 2 : 1);
     const int entries = reader.mode() == 1 ? reader.banks().size() : reader.files().size();
-    if (a.entry >= entries) {
-        fprintf(stderr, "play: entry %d out of range (%d entries)\n", a.entry, entries);
-        return 1;
-    }
+    if (a.entry >= entries)
+        return failCommand("play", QStringLiteral("entry %1 out of range (%2 entries)").arg(a.entry).arg(entries));
 
     PlaybackController playback(&reader);
     CountingSink sink;
@@ -173,10 +180,8 @@ int playCommand(const QStringList &args)
     wall.start();
     const bool backward = a.mode == QLatin1String("backward");
     const int opened = playback.open(a.entry, backward);
-    if (opened < 0) {
-        fprintf(stderr, "play: entry %d could not be played\n", a.entry);
-        return 1;
-    }
+    if (opened < 0)
+        return failCommand("play", QStringLiteral("entry %1 could not be played").arg(a.entry));
     playback.setSpeed(a.speed);
     if (a.mode == QLatin1String("fast"))
         playback.fastForward();
@@ -184,7 +189,7 @@ int playCommand(const QStringList &args)
     QEventLoop loop;
     QTimer poll;
     QObject::connect(&poll, &QTimer::timeout, &loop, [&] {
-        if (wall.elapsed() >= qint64(a.seconds * 1000)) {
+        if (wall.elapsed() >= qint64(a.seconds * 1000) || stopRequested()) {
             loop.quit();
             return;
         }
@@ -208,10 +213,8 @@ int playCommand(const QStringList &args)
         const bool written = writeWav(rawAudio, a.audioOut, playback.renderThread()->audioRate(),
                                       playback.renderThread()->audioChannels());
         QFile::remove(rawAudio);
-        if (!written) {
-            fprintf(stderr, "play: cannot write %s\n", qPrintable(a.audioOut));
-            return 1;
-        }
+        if (!written)
+            return failCommand("play", QStringLiteral("cannot write %1").arg(a.audioOut));
     }
 
     QJsonArray shown;
@@ -231,5 +234,5 @@ int playCommand(const QStringList &args)
     out.insert(QStringLiteral("audioBytes"), double(stats.audioBytes));
     out.insert(QStringLiteral("wallMs"), double(wallMs));
     printf("%s\n", QJsonDocument(out).toJson(QJsonDocument::Compact).constData());
-    return 0;
+    return stopExitStatus();
 }

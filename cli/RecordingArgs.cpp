@@ -75,6 +75,8 @@ QString parseRecordingArgs(const QStringList &args, const QStringList &accepted,
         return QStringLiteral("SOURCE and --entry N are needed");
     if (out->backward && out->exportLoad)
         return QStringLiteral("--backward and --export exclude each other");
+    if (out->limit != 0 && out->exportLoad)
+        return QStringLiteral("--limit applies to the playback order, not to --export");
     return QString();
 }
 
@@ -107,13 +109,13 @@ static QString loadEntry(Reader &reader, const RecordingArgs &args, bool *record
         const QVector<FileRecord> files = reader.files();
         if (args.entry >= files.size())
             return QStringLiteral("%1: no entry %2 (the catalogue has %3)").arg(args.source).arg(args.entry).arg(files.size());
-        if (args.backward || args.limit != 0)
-            return QStringLiteral("--backward and --limit apply to index-store banks only");
         const FileRecord &record = files[args.entry];
         const qint64 bytes = args.exportLoad ? reader.loadFileForExport(args.entry, record, false)
                                              : reader.loadFileForPlayback(args.entry, record, false);
         if (bytes < 1)
             return QStringLiteral("%1: cannot load").arg(record.path);
+        if (args.backward)
+            reader.buildPlaybackBackwardIndex();
         return QString();
     }
     const QVector<BankEntry> banks = reader.banks();

@@ -1,6 +1,7 @@
 #include "SettingsCommand.h"
 
 #include "CardSettings.h"
+#include "CommandLine.h"
 #include "PavonaConfig.h"
 #include "SetupBlock.h"
 #include "SourceOpening.h"
@@ -9,16 +10,7 @@
 #include <QJsonDocument>
 #include <cstdio>
 
-const char *const SettingsUsage = "usage: zidavova-tool settings SOURCE [--password TEXT]\n"
-                                  "  Prints the camera settings of the card at SOURCE as JSON; never writes.\n";
-
 namespace {
-
-int fail(int code, const QString &message)
-{
-    fprintf(stderr, "zidavova-tool settings: %s\n", qPrintable(message));
-    return code;
-}
 
 QString pick(const QStringList &labels, int index)
 {
@@ -141,21 +133,17 @@ int settingsCommand(const QStringList &args)
     bool havePassword = false;
     for (int i = 0; i < args.size(); ++i) {
         const QString &arg = args[i];
-        if (arg == QLatin1String("--help") || arg == QLatin1String("-h")) {
-            fputs(SettingsUsage, stdout);
-            return 0;
-        }
         if (arg == QLatin1String("--password") && i + 1 < args.size()) {
             password = args[++i].toUtf8();
             havePassword = true;
         } else if (source.isEmpty() && !arg.startsWith(QLatin1Char('-'))) {
             source = arg;
         } else {
-            return fail(2, QStringLiteral("unexpected argument %1").arg(arg));
+            return refuseArguments("settings", QStringLiteral("unexpected argument %1").arg(arg));
         }
     }
     if (source.isEmpty())
-        return fail(2, QStringLiteral("missing SOURCE (see --help)"));
+        return refuseArguments("settings", QStringLiteral("no SOURCE given"));
 
     Reader reader;
     usePassword(reader, defaultMf2Keys(), havePassword, password);
@@ -163,10 +151,10 @@ int settingsCommand(const QStringList &args)
     const QString error = openSource(reader, source, &catalogue);
     // An index card whose recordings cannot be listed still has its settings.
     if (!error.isEmpty() && reader.source().kind != SourceKind::IndexCard)
-        return fail(1, error);
+        return failCommand("settings", error);
     const CardSettings settings = CardSettings::fromReader(reader);
     if (!settings.read)
-        return fail(1, settings.reason);
+        return failCommand("settings", settings.reason);
     fputs(QJsonDocument(settingsJson(reader, settings)).toJson(QJsonDocument::Compact).constData(), stdout);
     fputc('\n', stdout);
     return 0;

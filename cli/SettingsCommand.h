@@ -12,7 +12,5 @@ class Reader;
 // arguments.
 int settingsCommand(const QStringList &args);
 
-extern const char *const SettingsUsage;
-
 // The JSON document of the settings read from the reader's open source.
 QJsonObject settingsJson(const Reader &reader, const CardSettings &settings);

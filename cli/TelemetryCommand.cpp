@@ -1,5 +1,6 @@
 #include "TelemetryCommand.h"
 
+#include "CommandLine.h"
 #include "GprmcParser.h"
 #include "RecordingArgs.h"
 
@@ -14,8 +15,7 @@ namespace {
 
 int fail(const QString &message)
 {
-    fprintf(stderr, "zidavova-tool telemetry: %s\n", qPrintable(message));
-    return 1;
+    return failCommand("telemetry", message);
 }
 
 QString statusText(qint32 status)
@@ -89,6 +89,26 @@ void printCsv(const std::vector<GpsSample> &gps, const std::vector<GSensorSample
         printf("%u,%u,%u,%u,%u\n", unsigned(s.sec), unsigned(s.usec), unsigned(s.x), unsigned(s.y), unsigned(s.z));
 }
 
+// Text for an XML element: markup characters escaped, and the characters
+// XML 1.0 cannot hold at all (control characters, lone surrogates that
+// stand for undecodable file-name bytes) dropped.
+QString xmlText(const QString &text)
+{
+    QString kept;
+    for (int i = 0; i < text.size(); ++i) {
+        const QChar c = text[i];
+        if (c.isHighSurrogate() && i + 1 < text.size() && text[i + 1].isLowSurrogate()) {
+            kept.append(c);
+            kept.append(text[++i]);
+            continue;
+        }
+        const ushort u = c.unicode();
+        if ((u >= 0x20 && !c.isSurrogate() && u != 0xFFFE && u != 0xFFFF) || u == '\t' || u == '\n' || u == '\r')
+            kept.append(c);
+    }
+    return kept.toHtmlEscaped();
+}
+
 // A GPX 1.1 track of the valid fixes. Speed (m/s) goes in a <speed>
 // element after the time, where GPX readers such as gpsbabel take it; the
 // Garmin extension form is kept by them but not read as a speed.
@@ -98,7 +118,7 @@ void printGpx(const std::vector<GpsSample> &gps, const QString &name)
            "<gpx version=\"1.1\" creator=\"zidavova-tool\" xmlns=\"http://www.topografix.com/GPX/1/1\" "
            ">\n"
            "<trk><name>%s</name><trkseg>\n",
-           qPrintable(name.toHtmlEscaped()));
+           xmlText(name).toUtf8().constData());
     for (const GpsSample &s : gps) {
         if (s.status != 'A' || !std::isfinite(s.lat) || !std::isfinite(s.lon) || std::fabs(s.lat) > 90 ||
             std::fabs(s.lon) > 180)
@@ -116,8 +136,7 @@ int telemetryCommand(const QStringList &args)
     RecordingArgs a;
     QString error = parseRecordingArgs(args, {"--entry", "--format", "--password", "--mf2-keys"}, &a);
     if (!error.isEmpty())
-        return fail(error + QStringLiteral("\nusage: zidavova-tool telemetry SOURCE --entry N "
-                                           "[--format json|csv|gpx] [--password TEXT]"));
+        return refuseArguments("telemetry", error);
     Reader reader;
     bool recordFile = false;
     error = loadRecording(reader, a, &recordFile);

@@ -140,11 +140,14 @@ TEST(CatalogCli, WholeSourceFailuresAreOneLineErrors)
     const QStringList failing[] = {
         {card("index-pw")}, {card("index-pw"), "--password", "123"}, {card("index-pw.smb"), "--password", "secret1"},
         {card("record-mf2pw")}, {card("record-mf2pw"), "--password", "abcd", "--mf2-keys", "1,2,3"},
-        {card("no-such-card")}, {empty.path()}, {card("index.json")}, {card("index/00.ibx")}, {}};
+        {card("no-such-card")}, {empty.path()}, {card("index.json")}, {card("index/00.ibx")}};
     for (const QStringList &args : failing) {
         SCOPED_TRACE(args.join(' ').toStdString());
         expectFailure(catalog(args));
     }
+    // No source at all is a refused argument, not a failed source.
+    const Catalog none = catalog({});
+    EXPECT_EQ(std::pair(none.code, int(none.err.count('\n'))), std::pair(2, 1));
 }
 
 } // namespace
