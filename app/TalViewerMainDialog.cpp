@@ -3,6 +3,7 @@
 #include "Config.h"
 #include "ControlMenuWidget.h"
 #include "EventMenuWidget.h"
+#include "LogCategories.h"
 #include "MySlider.h"
 #include "PaneManager.h"
 #include "PasswordDialog.h"
@@ -30,6 +31,7 @@
 #include <QPushButton>
 #include <QScreen>
 #include <QShortcut>
+#include <QTimer>
 #include <QUrl>
 
 #include <functional>
@@ -291,7 +293,7 @@ void TalViewerMainDialog::printPanes()
         return;
     QPainter painter;
     if (!painter.begin(&printer)) {
-        qWarning("cannot print to %s", qPrintable(printer.printerName()));
+        qCWarning(lcShell, "cannot print to %s", qPrintable(printer.printerName()));
         return;
     }
     for (int i = 0; i < paneManager->paneCount(); ++i) {
@@ -417,6 +419,8 @@ void TalViewerMainDialog::firstShow()
     // leaves the usual search.
     if (startPathArgument.isEmpty() || loadPath(startPathArgument) != 0)
         discoverCard();
+    else if (startEntry >= 0)
+        QTimer::singleShot(0, this, [this] { playEntry(startEntry, Transport::Forward); });
     // The map starts hidden and the event list takes its room.
     toggleMap();
 }
@@ -430,7 +434,7 @@ void TalViewerMainDialog::playDBItem(EventItem *item)
 {
     if (!item)
         return;
-    qDebug("[%s::%d]filepath:%s seq:%d bank_serial:%d ch_info:%d", "playDBItem", __LINE__,
+    qCDebug(lcShell, "[%s::%d]filepath:%s seq:%d bank_serial:%d ch_info:%d", "playDBItem", __LINE__,
            qPrintable(item->entry.path), int(item->entry.bankSeq), int(item->entry.sortKey),
            int(item->entry.channels));
     playEntry(item->index, Transport::Forward);
@@ -440,7 +444,7 @@ void TalViewerMainDialog::playPavonaItem(PavonaEventItem *item)
 {
     if (!item)
         return;
-    qDebug("[%s::%d]filepath:%s", "playPavonaItem", __LINE__, qPrintable(item->record.path));
+    qCDebug(lcShell, "[%s::%d]filepath:%s", "playPavonaItem", __LINE__, qPrintable(item->record.path));
     playEntry(item->index, Transport::Forward);
 }
 
@@ -529,7 +533,7 @@ int TalViewerMainDialog::loadPath(const QString &path)
     const SourceKind kind = recognisePath(path);
     if (kind == SourceKind::None) {
         const bool missing = !QFileInfo::exists(path);
-        qWarning("not a card, folder, recording or archive: %s", qPrintable(path));
+        qCWarning(lcShell, "not a card, folder, recording or archive: %s", qPrintable(path));
         // A drop of some other file changes nothing; a path that cannot be
         // reached at all is said once, without touching the list.
         eventMenu->setNotice(missing ? tr("%1 cannot be accessed.").arg(QDir::toNativeSeparators(path))
@@ -623,13 +627,13 @@ void TalViewerMainDialog::installOpened(SourceKind kind)
     eventMenu->setNotice(eventMenu->allItemList().isEmpty() && eventMenu->allRecordList().isEmpty()
                              ? tr("%1 holds no recordings.").arg(QDir::toNativeSeparators(loadedSource.root))
                              : QString());
-    qDebug("real max channel:%d", channelCount);
+    qCDebug(lcShell, "real max channel:%d", channelCount);
     installCatalogue();
 }
 
 void TalViewerMainDialog::installFallback(const QString &reason)
 {
-    qWarning("%s", qPrintable(reason));
+    qCWarning(lcShell, "%s", qPrintable(reason));
     reader->clear();
     loadedSource = OpenSource();
     eventMenu->setItems({}, IndexItemLists());
@@ -639,7 +643,7 @@ void TalViewerMainDialog::installFallback(const QString &reason)
     channelCount = 1;
     paneSpecs = buildPaneSpecs(0, {}, {});
     eventMenu->setNotice(reason);
-    qDebug("real max channel:%d", channelCount);
+    qCDebug(lcShell, "real max channel:%d", channelCount);
     installCatalogue();
 }
 
@@ -669,7 +673,7 @@ void TalViewerMainDialog::dropEvent(QDropEvent *event)
     const QString path = urls.first().toLocalFile();
     // Anything that is not a source is refused before playback is touched.
     if (recognisePath(path) == SourceKind::None) {
-        qDebug("dropped %s: not a recording, folder or archive", qPrintable(path));
+        qCDebug(lcShell, "dropped %s: not a recording, folder or archive", qPrintable(path));
         return;
     }
     event->acceptProposedAction();

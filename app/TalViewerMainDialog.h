@@ -48,6 +48,8 @@ public:
     // opened on the first show instead of the drive search when it can be.
     void setStartPath(const QString &path);
     QString startPath() const;
+    // Catalogue entry to play once the start path is open (-1: none).
+    void setStartEntry(int index) { startEntry = index; }
     // The volumes the start-up search walks (the computer's own by default).
     void setDriveList(const DriveList &drives);
 
@@ -160,6 +162,7 @@ private:
     // The source behind the list shown; reopened when a new one is refused.
     OpenSource loadedSource;
     QString startPathArgument;
+    int startEntry = -1;
     std::unique_ptr<DriveList> drives;
     QPointer<SmartBackupDialog> smartBackup;
     Ui::TalViewerMainDialog *ui = nullptr;

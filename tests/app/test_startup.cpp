@@ -9,7 +9,10 @@
 #include <QProcess>
 #include <QRegularExpression>
 #include <QSignalSpy>
+#include <QThread>
 #include <gtest/gtest.h>
+
+#include <csignal>
 
 TEST(StartupSplash, PercentAndBarEdgeFollowTheClock)
 {
@@ -64,6 +67,48 @@ TEST(Viewer, StartsPastTheSplashWithAMissingPath)
     viewer.waitForFinished();
     const QString log = QString::fromLocal8Bit(viewer.readAll());
     EXPECT_TRUE(log.contains(QStringLiteral("OPENGL")) || log.contains(QStringLiteral("GLES"))) << log.toStdString();
+}
+
+// SIGTERM, SIGINT and SIGHUP close the viewer the normal way, while it plays
+// and while it idles: the playback threads end in order and the exit status
+// is 0, within three seconds.
+TEST(Viewer, StopSignalsCloseItCleanly)
+{
+    const struct { int sig; bool playing; } cases[] = {{SIGTERM, true}, {SIGINT, true}, {SIGHUP, false}};
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.sig);
+        QProcess viewer;
+        viewer.setProcessChannelMode(QProcess::MergedChannels);
+        QStringList args = {QString::fromLocal8Bit(qgetenv("ZV_FIXTURE_DIR")) + QStringLiteral("/record")};
+        if (c.playing)
+            args << QStringLiteral("--play") << QStringLiteral("0");
+        viewer.start(QStringLiteral(ZV_VIEWER_BINARY), args);
+        ASSERT_TRUE(viewer.waitForStarted());
+        QByteArray log;
+        QElapsedTimer waited;
+        waited.start();
+        const QByteArray ready = c.playing ? "ReadThread::run...start" : "real max channel";
+        while (!log.contains(ready) && waited.elapsed() < 15000 && viewer.state() == QProcess::Running) {
+            viewer.waitForReadyRead(100);
+            log += viewer.readAll();
+        }
+        ASSERT_TRUE(log.contains(ready)) << log.constData();
+        QThread::msleep(700);
+        QElapsedTimer clock;
+        clock.start();
+        ::kill(pid_t(viewer.processId()), c.sig);
+        ASSERT_TRUE(viewer.waitForFinished(3000)) << "still running";
+        EXPECT_LT(clock.elapsed(), 3000);
+        log += viewer.readAll();
+        EXPECT_EQ(viewer.exitStatus(), QProcess::NormalExit);
+        EXPECT_EQ(viewer.exitCode(), 0) << log.constData();
+        if (c.playing) {
+            // Threads ended in the order render, decode, read.
+            const int render = log.indexOf("RenderThread...end"), decode = log.indexOf("DecodeThread...end"),
+                      read = log.indexOf("ReadThread...end");
+            EXPECT_TRUE(render >= 0 && render < decode && decode < read) << log.constData();
+        }
+    }
 }
 
 int main(int argc, char **argv)
