@@ -147,9 +147,18 @@ TEST(ToolConventions, PlayStopsOnSignalsWithItsReport)
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.insert("SDL_AUDIODRIVER", "dummy");
         p.setProcessEnvironment(env);
-        p.start(Tool, {"play", fixtureDir() + "/record", "--seconds", "60", "--quiet"});
+        p.start(Tool, {"play", fixtureDir() + "/record", "--seconds", "60"});
         ASSERT_TRUE(p.waitForStarted());
-        QThread::msleep(1500);
+        // Signalled once pictures flow (sanitizer builds start slowly).
+        QByteArray err;
+        QElapsedTimer started;
+        started.start();
+        while (!err.contains("RenderThread::run()") && started.elapsed() < 30000 && p.state() == QProcess::Running) {
+            p.waitForReadyRead(100);
+            err += p.readAllStandardError();
+        }
+        ASSERT_TRUE(err.contains("RenderThread::run()")) << err.constData();
+        QThread::msleep(500);
         QElapsedTimer clock;
         clock.start();
         ::kill(pid_t(p.processId()), sig);
