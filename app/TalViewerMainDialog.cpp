@@ -1,5 +1,6 @@
 #include "TalViewerMainDialog.h"
 
+#include "CardSettings.h"
 #include "Config.h"
 #include "ControlMenuWidget.h"
 #include "EventMenuWidget.h"
@@ -7,8 +8,12 @@
 #include "MySlider.h"
 #include "PaneManager.h"
 #include "PasswordDialog.h"
+#include "PavonaConfig.h"
 #include "PlaybackHost.h"
 #include "Reader.h"
+#include "SettingsImage.h"
+#include "SetupDialog.h"
+#include "SetupTessenDialog.h"
 #include "SmartBackupDialog.h"
 #include "SourceRecognition.h"
 #include "TalGLWidget.h"
@@ -68,6 +73,12 @@ TalViewerMainDialog::TalViewerMainDialog(QWidget *parent)
     reader = std::make_unique<Reader>();
     reader->setPasswordPrompt(PasswordDialog::prompt(this));
     playback = std::make_unique<PlaybackHost>(reader.get());
+    config = std::make_unique<Config>();
+    if (!config->load())
+        qWarning("%s", qPrintable(config->error()));
+    pavonaConfig = std::make_unique<PavonaConfig>();
+    settingsImage = QByteArray(SettingsImage::DataSize, '\0');
+    SettingsImage::loadViewerCopy(3, reinterpret_cast<unsigned char *>(settingsImage.data()));
     setWindowFlags(Qt::WindowMinMaxButtonsHint | Qt::WindowCloseButtonHint);
 
     // 1280 x 768 to start with and at least, but never beyond the screen;
@@ -104,6 +115,7 @@ TalViewerMainDialog::TalViewerMainDialog(QWidget *parent)
     connect(topMenu, &TopMenuWidget::fullScreenRequested, this, &TalViewerMainDialog::toggleFullScreen);
     connect(topMenu, &TopMenuWidget::printRequested, this, &TalViewerMainDialog::printPanes);
     connect(topMenu, &TopMenuWidget::smartBackupRequested, this, &TalViewerMainDialog::openSmartBackup);
+    connect(topMenu, &TopMenuWidget::setupRequested, this, &TalViewerMainDialog::openSetup);
     connectControls();
     installShortcuts();
 }
@@ -485,7 +497,53 @@ void TalViewerMainDialog::closeEvent(QCloseEvent *event)
     if (smartBackup)
         smartBackup->abort();
     stopThreads();
+    // QSettings replaces the file whole or not at all.
+    if (!config->save())
+        qWarning("%s", qPrintable(config->error()));
     QDialog::closeEvent(event);
+}
+
+void TalViewerMainDialog::applySpeedUnit()
+{
+    bool kmh = config->speedKmh();
+    // A record-file card keeps the unit at byte 3384 of its settings image,
+    // inside the fourth channel's entry: with fewer channels that byte is
+    // no setting and the viewer's own unit holds.
+    if (storageMode == 2) {
+        const CardSettings card = CardSettings::fromReader(*reader);
+        const QByteArray image = card.read ? card.image : settingsImage;
+        const quint32 channels = image.size() > 2231 ? quint32(quint8(image[2228])) | quint32(quint8(image[2229])) << 8
+                | quint32(quint8(image[2230])) << 16 | quint32(quint8(image[2231])) << 24 : 0;
+        if (channels >= 4 && channels <= 8 && image.size() > 3384)
+            kmh = image[3384] != 0;
+    }
+    controlMenu->setSpeedUnitKmh(kmh);
+}
+
+void TalViewerMainDialog::openSetup()
+{
+    const bool wasPaused = commands->isPaused();
+    const bool wasPlaying = playback->isRunning();
+    if (wasPlaying && !wasPaused)
+        commands->pause();
+    QString erased;
+    if (storageMode == 1) {
+        SetupDialog dialog(config.get(), reader.get(), this);
+        dialog.exec();
+    } else if (storageMode == 2) {
+        SetupTessenDialog dialog(pavonaConfig.get(), reader.get(), &settingsImage, this);
+        dialog.setStopPlayback([this] { stopThreads(); });
+        dialog.exec();
+        erased = dialog.erasedRoot();
+    }
+    applySpeedUnit();
+    // An erased card is opened again to show what is left of it.
+    if (!erased.isEmpty()) {
+        loadPath(erased);
+        return;
+    }
+    if (wasPlaying && !wasPaused && playback->isRunning())
+        commands->resume();
 }
 
 int TalViewerMainDialog::openSource(const QString &path, SourceKind kind)
@@ -653,6 +711,7 @@ void TalViewerMainDialog::installCatalogue()
     paneManager->rebuild(paneCapacity(channelCount), paneSpecs);
     paneManager->show();
     topMenu->setChannelCount(channelCount);
+    applySpeedUnit();
     fitContentWidgets();
     topMenu->update();
     paneManager->update();

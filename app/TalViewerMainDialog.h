@@ -15,9 +15,11 @@
 
 #include <memory>
 
+class Config;
 class ControlMenuWidget;
 class EventMenuWidget;
 class PaneManager;
+class PavonaConfig;
 class H26xFrameItem;
 class PlaybackHost;
 class SmartBackupDialog;
@@ -62,6 +64,12 @@ public:
     int loadPath(const QString &path);
 
     PaneManager *paneGrid() const { return paneManager; }
+    Config *viewerConfig() const { return config.get(); }
+    // The toolbar's Setup: the setup dialog of the open store, modal, with
+    // playback paused; the speed unit is read again afterwards.
+    void openSetup();
+    // The control bar's speed unit from the settings of the open store.
+    void applySpeedUnit();
     TopMenuWidget *toolbar() const { return topMenu; }
     EventMenuWidget *eventList() const { return eventMenu; }
     Reader *catalogue() const { return reader.get(); }
@@ -155,6 +163,11 @@ private:
     Transport *commands = nullptr;
     std::unique_ptr<Reader> reader;
     std::unique_ptr<PlaybackHost> playback;
+    std::unique_ptr<Config> config;
+    std::unique_ptr<PavonaConfig> pavonaConfig;
+    // The record-file camera's settings image shown when no card has one
+    // (the viewer's copy), replaced by each save.
+    QByteArray settingsImage;
     QVector<PaneSpec> paneSpecs;
     int channelCount = 0;
     // 1 index store, 2 record-file store.

@@ -16,7 +16,7 @@ TopMenuWidget::TopMenuWidget(QWidget *parent)
                                                  ui->btn2X1,   ui->btn2X2,   ui->btn3X3};
     std::copy(std::begin(all), std::end(all), buttons);
     // Their dialogs are not part of this viewer yet.
-    for (QPushButton *pending : {ui->btnSetup, ui->btnAVI, ui->btnCapture})
+    for (QPushButton *pending : {ui->btnAVI, ui->btnCapture})
         pending->hide();
     setChannelCount(1);
 }
@@ -103,6 +103,11 @@ void TopMenuWidget::on_btnPrint_clicked()
 void TopMenuWidget::on_btnSmart_clicked()
 {
     emit smartBackupRequested();
+}
+
+void TopMenuWidget::on_btnSetup_clicked()
+{
+    emit setupRequested();
 }
 
 void TopMenuWidget::on_btnFullScreen_clicked()

@@ -1,7 +1,7 @@
 #pragma once
 // The bar across the top of the window: the layout buttons (only those that
 // make sense for the loaded channel count, the current layout's checked) and
-// the commands Open, Print, Smart Backup and full screen. Setup, video
+// the commands Open, Setup, Print, Smart Backup and full screen. Video
 // backup and capture stay hidden until their dialogs exist.
 #include <QWidget>
 
@@ -34,6 +34,7 @@ signals:
     void fullScreenRequested();
     void printRequested();
     void smartBackupRequested();
+    void setupRequested();
 
 private slots:
     void on_btn1X1_1_clicked();
@@ -50,6 +51,7 @@ private slots:
     void on_btnOpen_clicked();
     void on_btnPrint_clicked();
     void on_btnSmart_clicked();
+    void on_btnSetup_clicked();
     void on_btnFullScreen_clicked();
 
 private:
