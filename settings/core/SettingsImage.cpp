@@ -236,7 +236,8 @@ QString viewerCopyPath(int variant)
 int loadViewerCopy(int variant, unsigned char *image)
 {
     const QString path = viewerCopyPath(variant);
-    if (path.isEmpty()) {
+    // No copy yet is the usual case before the first save: nothing to report.
+    if (path.isEmpty() || !QFileInfo::exists(path)) {
         std::memset(image, 0, DataSize);
         return -1;
     }
