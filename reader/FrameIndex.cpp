@@ -73,7 +73,7 @@ void FrameIndexEntry::store(uint8_t *b) const
     b[23] = rate;
     b[24] = res;
     b[25] = channel;
-    put16(b + 26, catalogueIndex);
+    put16(b + 26, uint16_t(catalogueIndex));
     put32(b + 28, field28);
     put32(b + 32, field32);
     b[36] = field36;

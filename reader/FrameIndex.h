@@ -10,7 +10,9 @@
 #include <cstdint>
 #include <vector>
 
-#pragma pack(push, 1)
+// In memory a plain struct; load and store convert the 45-byte on-card form.
+// That form keeps 16 bits of the catalogue index at offset 26, so the index
+// travels in memory with its full 32 bits and store writes its low half.
 struct FrameIndexEntry {
     static constexpr uint16_t Video = 0x7777;
     static constexpr uint16_t Audio = 0x7778;
@@ -28,7 +30,7 @@ struct FrameIndexEntry {
     uint8_t rate = 0;
     uint8_t res = 0; // resolution code
     uint8_t channel = 0;
-    uint16_t catalogueIndex = 0;
+    uint32_t catalogueIndex = 0; // on card: u16 at offset 26
     uint32_t field28 = 0;
     uint32_t field32 = 0;
     uint8_t field36 = 0;
@@ -45,8 +47,6 @@ struct FrameIndexEntry {
     int64_t timeMs() const { return int64_t(sec) * 1000 + usec / 1000; }
     bool isKeyFrame() const { return marker == Video && gop == 0; }
 };
-#pragma pack(pop)
-static_assert(sizeof(FrameIndexEntry) == FrameIndexEntry::Size, "FrameIndexEntry is the 45-byte on-card header");
 
 namespace FrameIndex {
 
@@ -54,7 +54,7 @@ constexpr uint64_t BankDataStart = 33792;
 constexpr int MaxChannels = 9;       // channels 0-8; entries of higher channels are dropped
 
 struct BankWalkOptions {
-    uint16_t catalogueIndex = 0;
+    uint32_t catalogueIndex = 0;
     uint64_t limit = 0;        // 0: none; else compared with the 64-bit sequence field
     bool backwardLoad = false; // keeps entries at or below the limit instead of at or above
 };

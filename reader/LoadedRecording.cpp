@@ -72,7 +72,7 @@ int LoadedRecording::loadBank(const BankEntry &entry, const BankLoad &load)
     buffer_.setUsed(uint64_t(got));
 
     FrameIndex::BankWalkOptions options;
-    options.catalogueIndex = uint16_t(load.catalogueIndex);
+    options.catalogueIndex = uint32_t(load.catalogueIndex);
     options.limit = load.limit;
     options.backwardLoad = load.backward;
     const FrameIndex::BankWalkResult walk = FrameIndex::walkBank(
@@ -109,7 +109,7 @@ int64_t LoadedRecording::loadFile(int catalogueIndex, const FileRecord &record, 
     int64_t bytes = -1;
     MergeOptions merge;
     merge.baseTimeUs = uint64_t(std::max<int64_t>(start_, 0)) * 1000000;
-    merge.catalogueIndex = uint16_t(catalogueIndex);
+    merge.catalogueIndex = uint32_t(catalogueIndex);
     if (record.isMF2) {
         QFile file(record.path);
         if (!file.open(QIODevice::ReadOnly)) {

@@ -10,7 +10,7 @@ namespace {
 
 // An entry with the constant fields of record files and nothing carried
 // over from the entry before it.
-FrameIndexEntry recordEntry(uint16_t marker, uint32_t serial, uint64_t timeUs, uint16_t catalogueIndex)
+FrameIndexEntry recordEntry(uint16_t marker, uint32_t serial, uint64_t timeUs, uint32_t catalogueIndex)
 {
     FrameIndexEntry e;
     e.marker = marker;
@@ -27,7 +27,7 @@ class IndexSink : public TelemetrySink
 {
 public:
     IndexSink(FrameBuffer &buffer, std::vector<FrameIndexEntry> &index, std::vector<GSensorSample> &gsensor,
-              uint16_t catalogueIndex, uint32_t &serial)
+              uint32_t catalogueIndex, uint32_t &serial)
         : buffer_(buffer), index_(index), gsensor_(gsensor), catalogueIndex_(catalogueIndex), serial_(serial)
     {
     }
@@ -69,7 +69,7 @@ private:
     FrameBuffer &buffer_;
     std::vector<FrameIndexEntry> &index_;
     std::vector<GSensorSample> &gsensor_;
-    uint16_t catalogueIndex_;
+    uint32_t catalogueIndex_;
     uint32_t &serial_;
 };
 

@@ -14,7 +14,7 @@ struct MergeOptions {
     TelemetryContainer container = TelemetryContainer::Mp4;
     uint64_t baseTimeUs = 0;  // the recording's start, µs since 1970
     int64_t cutMs = -1;       // packets stamped later are dropped; -1: none
-    uint16_t catalogueIndex = 0;
+    uint32_t catalogueIndex = 0;
     std::vector<uint8_t> resolutionCodes; // by channel
 };
 

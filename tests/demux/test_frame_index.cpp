@@ -106,13 +106,13 @@ TEST(BankWalk, IndexesEveryPacketWithItsPayloadAndGSensorSamples)
     std::vector<GSensorSample> samples;
     FrameIndex::BankWalkResult r;
     FrameIndex::BankWalkOptions options;
-    options.catalogueIndex = 7;
+    options.catalogueIndex = 65536 + 7; // past 16 bits: the index must not wrap to 7
     const Index index = b.walk(&r, options, -1, &samples);
     ASSERT_EQ(std::make_tuple(r.complete, r.entries, index.size()), std::make_tuple(true, AllEntries, AllEntries));
     std::map<uint16_t, int> perMarker;
     for (const FrameIndexEntry &e : index) {
         ++perMarker[uint16_t(e.marker)];
-        EXPECT_EQ(+e.catalogueIndex, 7);
+        EXPECT_EQ(e.catalogueIndex, 65536u + 7);
         EXPECT_TRUE(e.marker != FrameIndexEntry::Video || b.payload(e) == frame(e.channel, int(e.timeMs() - Base) / 100)) << b.payload(e);
     }
     EXPECT_EQ(perMarker, (std::map<uint16_t, int>{{FrameIndexEntry::Video, 90}, {FrameIndexEntry::Audio, 30},

@@ -6,6 +6,7 @@
 #include "fixture_paths.h"
 
 #include <QCoreApplication>
+#include <QDir>
 #include <QDeadlineTimer>
 #include <QElapsedTimer>
 #include <QThread>
@@ -20,9 +21,10 @@ struct Shown { int channel; qint64 timeMs; int gop, recording; qint64 wallMs; };
 class PlaybackRecorder
 {
 public:
+    // card: a fixture card's name, or an absolute path.
     explicit PlaybackRecorder(const QString &card) : controller(&reader)
     {
-        const QString root = fixtureDir() + QLatin1Char('/') + card;
+        const QString root = QDir(fixtureDir()).filePath(card);
         const bool index = reader.openIndexFile(root) == 0 && reader.loadBanks(root) > 0;
         opened = index || reader.scanCard(root) > 0;
         reader.setMode(index ? 1 : 2);

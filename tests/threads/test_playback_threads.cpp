@@ -2,8 +2,14 @@
 // channels, 320x240, 10 fps, a key frame every 10 frames, 3 recordings of
 // 5 s back to back).
 #include "PlaybackRecorder.h"
+#include "ProcessRun.h"
 
+#include <QDir>
+#include <QTemporaryDir>
 #include <gtest/gtest.h>
+
+#include <algorithm>
+#include <set>
 
 static constexpr int FramesPerChannel = 150; // 3 recordings x 5 s x 10 fps
 
@@ -176,4 +182,79 @@ TEST(Threads, CommandsWhileStoppedAreIgnored)
     EXPECT_TRUE(p.shown.empty());
     EXPECT_FALSE(p.controller.isRunning());
     EXPECT_EQ(p.controller.open(99), -1) << "no such entry";
+}
+
+// An index card of count banks in one sparse data file, built from the
+// "index" card: the banks in playable are copies of its three recordings in
+// turn (65536 gets the first, so 65536..65538 run on in time), the others
+// hold a bank header alone (listed, with no frames). The sort key puts bank
+// i at catalogue index i.
+static QString manyBanksCard(const QTemporaryDir &dir, int count, const std::set<int> &playable)
+{
+    const QString source = QDir(fixtureDir()).filePath(QStringLiteral("index"));
+    QByteArray head = readFile(source + QStringLiteral("/index.ibx"));
+    const QByteArray banks = readFile(source + QStringLiteral("/00.ibx"));
+    const qint64 bankSize = qint64(leAt(head, 84, 4)), headerAt = 16384;
+    if (head.size() < 93 || bankSize <= headerAt || banks.size() < 3 * bankSize)
+        return {};
+    head.replace(20, 8, QByteArray(8, '\0')); // area size 0: data file 00 alone
+    QFile data(dir.filePath(QStringLiteral("00.ibx")));
+    if (!writeFile(dir.filePath(QStringLiteral("index.ibx")), head) || !data.open(QIODevice::WriteOnly))
+        return {};
+    for (int i = 0; i < count; ++i) {
+        const bool whole = playable.count(i) > 0;
+        // A whole bank, or its header alone.
+        QByteArray bytes = banks.mid((i + 2) % 3 * bankSize + (whole ? 0 : headerAt), whole ? int(bankSize) : 203);
+        const int header = whole ? int(headerAt) : 0;
+        const auto put32 = [&](int at, quint32 v) {
+            for (int b = 0; b < 4; ++b)
+                bytes[header + at + b] = char(v >> (8 * b));
+        };
+        put32(32, quint32(i));
+        if (!whole) {
+            put32(7, 33792); // frame data ends where it begins
+            put32(19, quint32(1678772725 + 5 * i + 5));
+            put32(23, quint32(1678772725 + 5 * i));
+        }
+        if (!data.seek(i * bankSize + (whole ? 0 : headerAt)) || data.write(bytes) != bytes.size())
+            return {};
+    }
+    return data.resize(count * bankSize) ? dir.path() : QString();
+}
+
+// Entry 65,537 (index 65536) of a card of 65,540 plays as itself: its
+// pictures carry its own index and times, playback moves on to 65537, and
+// backward play from 65538 restarts at the frame on screen and goes back to
+// 65537, never to the entries whose indexes agree in the low 16 bits.
+TEST(Threads, EntriesPastSixteenBitIndexesPlayAsThemselves)
+{
+    QTemporaryDir dir;
+    const std::set<int> playable = {0, 1, 2, 3, 65534, 65535, 65536, 65537, 65538, 65539};
+    const QString card = manyBanksCard(dir, 65540, playable);
+    ASSERT_FALSE(card.isEmpty());
+    PlaybackRecorder p(card);
+    ASSERT_TRUE(p.opened);
+    ASSERT_EQ(p.reader.banks().size(), 65540);
+    const qint64 start65536 = p.reader.banks().at(65536).start * 1000;
+
+    ASSERT_EQ(p.controller.open(65536), 0);
+    p.controller.setSpeed(3.0f);
+    ASSERT_TRUE(p.runUntil([&] { return !p.shown.empty() && p.shown.back().recording != p.shown.front().recording; }, 8000));
+    EXPECT_EQ(p.shown.front().recording, 65536);
+    EXPECT_GE(p.shown.front().timeMs, start65536);
+    EXPECT_LT(p.shown.front().timeMs, start65536 + 5000);
+    EXPECT_EQ(p.shown.back().recording, 65537);
+
+    ASSERT_EQ(p.controller.open(65538), 0);
+    const auto shownOf = [&](int recording) {
+        return std::count_if(p.shown.begin(), p.shown.end(), [&](const Shown &s) { return s.recording == recording; });
+    };
+    ASSERT_TRUE(p.runUntil([&] { return shownOf(65538) >= 10; }, 5000));
+    const size_t from = p.shown.size();
+    ASSERT_EQ(p.controller.reverse(), 0);
+    ASSERT_TRUE(p.runUntil([&] { return p.shown.back().recording != 65538; }, 8000));
+    std::set<int> visited;
+    for (size_t i = from; i < p.shown.size(); ++i)
+        visited.insert(p.shown[i].recording);
+    EXPECT_EQ(visited, (std::set<int>{65537, 65538}));
 }
