@@ -1,6 +1,7 @@
 #include "RecordingName.h"
 
 #include <cctype>
+#include <ctime>
 
 namespace {
 
@@ -23,11 +24,33 @@ bool readSequenceAndRest(const QByteArray &text, quint32 *sequence, QByteArray *
     return true;
 }
 
+// A wall-clock time the clocks skipped when they went forward: read as
+// mktime reads it with the daylight-saving state left open, i.e. with the
+// offset in force before the change (02:30 becomes 03:30 on the new clock).
+QDateTime skippedLocalTime(const QDate &date, const QTime &time)
+{
+    std::tm t = {};
+    t.tm_year = date.year() - 1900;
+    t.tm_mon = date.month() - 1;
+    t.tm_mday = date.day();
+    t.tm_hour = time.hour();
+    t.tm_min = time.minute();
+    t.tm_sec = time.second();
+    t.tm_isdst = -1;
+    const std::time_t seconds = std::mktime(&t);
+    return seconds == std::time_t(-1) ? QDateTime() : QDateTime::fromSecsSinceEpoch(qint64(seconds), Qt::LocalTime);
+}
+
 QDateTime parseStart(const QByteArray &rest)
 {
     const int underscore = rest.indexOf('_');
-    const QByteArray token = underscore < 0 ? rest : rest.left(underscore);
-    return QDateTime::fromString(QString::fromLatin1(token), QStringLiteral("yyyyMMdd-HHmmss"));
+    const QString token = QString::fromLatin1(underscore < 0 ? rest : rest.left(underscore));
+    const QDateTime start = QDateTime::fromString(token, QStringLiteral("yyyyMMdd-HHmmss"));
+    if (start.isValid() || token.size() != 15 || token.at(8) != QLatin1Char('-'))
+        return start;
+    const QDate date = QDate::fromString(token.left(8), QStringLiteral("yyyyMMdd"));
+    const QTime time = QTime::fromString(token.mid(9), QStringLiteral("HHmmss"));
+    return date.isValid() && time.isValid() ? skippedLocalTime(date, time) : start;
 }
 
 } // namespace

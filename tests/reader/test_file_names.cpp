@@ -37,15 +37,27 @@ TEST(RecordingName, FormsLettersAndExtensions)
     }
 }
 
+// A wall-clock time the clocks skipped is read as mktime reads it (the
+// offset before the change): 02:30 on the night Central Europe springs
+// forward is 01:30 UTC, the moment the new clock calls 03:30.
 TEST(RecordingName, StartIsLocalWallClockAndMayBeInvalid)
 {
-    qputenv("TZ", "KST-9");
-    tzset();
+    const char *const central = "CET-1CEST,M3.5.0,M10.5.0/3";
+    const struct { const char *zone, *start; qint64 utc; /* -1: invalid */ } cases[] = {
+        {"KST-9", "20230314-054525", 1678772725 - 9 * 3600},
+        {central, "20230326-013000", 1679790600},
+        {central, "20230326-023000", 1679794200},
+        {central, "20230326-033000", 1679794200},
+        {central, "2023031X-054525", -1},
+        {central, "20230326-025960", -1},
+    };
     RecordingName r;
-    ASSERT_TRUE(parseRecordingName("REC_0000001_20230314-054525_NDNN.mp4", &r));
-    EXPECT_EQ(r.start.toSecsSinceEpoch(), 1678772725 - 9 * 3600);
-    ASSERT_TRUE(parseRecordingName("REC_0000001_2023031X-054525_NDNN.mp4", &r));
-    EXPECT_FALSE(r.start.isValid());
+    for (const auto &c : cases) {
+        qputenv("TZ", c.zone);
+        tzset();
+        ASSERT_TRUE(parseRecordingName(QByteArray("REC_0000001_") + c.start + "_NDNN.mp4", &r)) << c.start;
+        EXPECT_EQ(r.start.isValid() ? r.start.toSecsSinceEpoch() : -1, c.utc) << c.zone << " " << c.start;
+    }
     // A very long name parses without touching anything past the name.
     EXPECT_TRUE(parseRecordingName("REC_0000001_20230314-054525_NDNN" + QByteArray(300, 'x') + ".mp4", &r));
 }
