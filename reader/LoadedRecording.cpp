@@ -135,7 +135,11 @@ int64_t LoadedRecording::loadFile(int catalogueIndex, const FileRecord &record, 
         channelConfigs_.push_back({reinterpret_cast<const uint8_t *>(v.config.constData()), size_t(v.config.size())});
     }
     const MergeResult merged = RecordingMerge::run(packets, merge, buffer_, forward_, gsensor_);
-    if (!forward_.empty())
+    // The recording spans start plus the trailer's duration, as the catalogue
+    // lists it; the last packet's whole second falls up to a second short.
+    if (duration_ > 0)
+        end_ = start_ + duration_;
+    else if (!forward_.empty())
         end_ = merged.endSeconds;
     return bytes;
 }

@@ -71,11 +71,15 @@ int ffprobePackets(const QString &path, const QString &stream, bool nonNegative)
 } // namespace
 
 // Record-file loads against what the generator wrote: counts per channel,
-// first and last picture times, telemetry, the serials and fixed fields.
+// first and last picture times, the span the time bar shows (start plus the
+// trailer's duration), telemetry, the serials and fixed fields.
 TEST(RecordLoads, MatchTheManifest)
 {
-    const struct { const char *card; int entry; bool password; } cases[] = {
-        {"record", 0, false}, {"record", 2, false}, {"record-mixed", 1, false}, {"record-mixed", 3, false}, {"record-mf2pw", 1, true}};
+    // index: the catalogue index the load writes into every entry, past 16
+    // bits for one MP4 and one MF2.
+    const struct { const char *card; int entry, index; bool password; } cases[] = {
+        {"record", 0, 0, false},          {"record", 2, 65536 + 2, false}, {"record-mixed", 1, 1, false},
+        {"record-mixed", 3, 3, false},    {"record-mf2pw", 1, 65536 + 1, true}};
     for (const auto &c : cases) {
         SCOPED_TRACE(QStringLiteral("%1 entry %2").arg(c.card).arg(c.entry).toStdString());
         Reader r;
@@ -83,7 +87,7 @@ TEST(RecordLoads, MatchTheManifest)
         const FileRecord rec = fileRecord(r, c.card, c.entry);
         const QJsonObject m = manifest(c.card)["entries"].toArray().at(c.entry).toObject();
         ASSERT_EQ(rec.path.section('/', -1), m["name"].toString());
-        ASSERT_GT(r.loadFileForPlayback(c.entry, rec, false), 0);
+        ASSERT_GT(r.loadFileForPlayback(c.index, rec, false), 0);
         const std::vector<Frame> frames = drain(r);
         ASSERT_FALSE(frames.empty());
         const qint64 start = m["start"].toVariant().toLongLong();
@@ -96,11 +100,11 @@ TEST(RecordLoads, MatchTheManifest)
         EXPECT_EQ(count(frames, FrameIndexEntry::Gps), m["gpsSamples"].toInt());
         EXPECT_EQ(int(r.gsensorSamples().size()), m["gsensorSamples"].toInt());
         EXPECT_EQ(QVector<qint64>({r.audioDescription().sampleRate, r.audioDescription().channels, r.loadedIndex(), r.startTime(), r.endTime()}),
-                  QVector<qint64>({16000, 1, c.entry, start, qint64(frames.back().entry.sec)}));
+                  QVector<qint64>({16000, 1, c.index, start, start + m["duration"].toInt()}));
         std::vector<int64_t> videoMs;
         for (size_t i = 0; i < frames.size(); ++i) {
             const FrameIndexEntry &e = frames[i].entry;
-            EXPECT_EQ(QVector<qint64>({e.serial(), e.field28, e.catalogueIndex}), QVector<qint64>({qint64(i), 1, c.entry}));
+            EXPECT_EQ(QVector<qint64>({e.serial(), e.field28, e.catalogueIndex}), QVector<qint64>({qint64(i), 1, c.index}));
             EXPECT_GE(e.timeMs(), i ? frames[i - 1].entry.timeMs() : 0);
             if (e.marker == FrameIndexEntry::Video) {
                 videoMs.push_back(e.timeMs());
@@ -111,6 +115,25 @@ TEST(RecordLoads, MatchTheManifest)
         EXPECT_EQ((QVector<qint64>{videoMs.front(), videoMs.back()}),
                   (QVector<qint64>{start * 1000 + m["firstMediaMs"].toInt(), start * 1000 + m["lastMediaMs"].toInt()}));
     }
+}
+
+// A card made in UTC whose recording is named 02:30 on the night Central
+// Europe springs forward, read there: the catalogue and the load start at
+// 03:30 summer time (01:30 UTC), not at 1970, and the 1-s recording spans a
+// whole second although its last picture is at 0.9 s.
+TEST(RecordLoads, NameInsideTheSkippedHourStartsAnHourLater)
+{
+    const QByteArray zone = qgetenv("TZ");
+    qputenv("TZ", "CET-1CEST,M3.5.0,M10.5.0/3");
+    tzset();
+    Reader r;
+    const FileRecord rec = fileRecord(r, "record-dst", 0);
+    EXPECT_TRUE(rec.path.contains("_20230326-023000_")) << rec.path.toStdString();
+    EXPECT_EQ(rec.start.isValid() ? rec.start.toSecsSinceEpoch() : 0, 1679794200);
+    EXPECT_GT(r.loadFileForPlayback(0, rec, false), 0);
+    EXPECT_EQ((QVector<qint64>{r.startTime(), r.endTime()}), (QVector<qint64>{1679794200, 1679794201}));
+    zone.isNull() ? qunsetenv("TZ") : qputenv("TZ", zone);
+    tzset();
 }
 
 // The dumps of `frames --dump` against ffmpeg's own Annex-B and ADTS output.
