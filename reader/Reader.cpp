@@ -12,6 +12,7 @@
 #include <QFileInfo>
 #include <QMutexLocker>
 #include <algorithm>
+#include <limits>
 
 namespace {
 
@@ -106,10 +107,17 @@ int Reader::openIndexFile(const QString &root)
 
 QStringList Reader::dataFiles(const QString &root, qint64 areaSize, bool *missing) const
 {
+    QStringList paths;
+    // A damaged head can hold any 64 bits: a size this far below zero would
+    // overflow the subtraction, and no card has it.
+    if (areaSize < std::numeric_limits<qint64>::min() + FirstAreaSize) {
+        qWarning("index head of %s: area size %lld is refused", qPrintable(root), static_cast<long long>(areaSize));
+        *missing = true;
+        return paths;
+    }
     // Truncated toward zero: any area below the first file's size still
     // needs data file 00.
     const qint64 last = (areaSize - FirstAreaSize) / DataFileSize;
-    QStringList paths;
     QString extension = QStringLiteral("ibx");
     *missing = false;
     for (qint64 n = 0; n <= last; ++n) {
