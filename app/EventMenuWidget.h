@@ -1,7 +1,8 @@
 #pragma once
 // The event list: one row per catalogue entry (number, block, start, event
-// type), four filter buttons, the current entry highlighted, and a
-// double-click that announces the entry to play. The list owns its items.
+// type), four filter buttons (the active one checked), the current entry
+// highlighted, and a double-click that announces the entry to play. The
+// list owns its items.
 #include "CatalogueItems.h"
 #include "EventItem.h"
 #include "PavonaEventItem.h"

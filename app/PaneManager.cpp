@@ -154,13 +154,15 @@ void PaneManager::changeLayout(int layout, int index)
     currentLayout = qBound(0, layout, 3);
     relayout();
     update();
+    // Buttons, layout keys and double-clicks all end here: the toolbar
+    // checks the button of what is shown.
+    emit layoutShown(currentPane, currentLayout);
 }
 
 void PaneManager::paneDoubleClicked(int paneIndex)
 {
     if (currentLayout == 0) {
         changeLayout(layoutBeforeSingle, currentPane);
-        emit layoutShown(currentPane, layoutBeforeSingle);
         return;
     }
     currentPane = clampIndex(paneIndex);

@@ -7,6 +7,7 @@
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QProcess>
+#include <QPushButton>
 #include <QRegularExpression>
 #include <QSignalSpy>
 #include <QThread>
@@ -54,6 +55,15 @@ TEST(DarkStyle, GivesTheApplicationADarkPaletteAndItsStyleSheet)
     EXPECT_LT(std::max(lightness(QPalette::Window), lightness(QPalette::Base)), 80);
     EXPECT_GT(std::min(lightness(QPalette::WindowText), lightness(QPalette::Text)), 180);
     EXPECT_TRUE(qApp->styleSheet().contains(QStringLiteral("QToolTip")));
+    // A checked button (the event list's active filter) looks unlike the others.
+    QPushButton plain(QStringLiteral("All")), lit(QStringLiteral("All"));
+    lit.setCheckable(true);
+    lit.setChecked(true);
+    const auto fill = [](QPushButton &button) {
+        button.resize(80, 30);
+        return button.grab().toImage().pixelColor(6, 6).name().toStdString();
+    };
+    EXPECT_NE(fill(plain), fill(lit));
 }
 
 TEST(Viewer, StartsPastTheSplashWithAMissingPath)

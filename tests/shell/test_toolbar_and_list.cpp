@@ -1,10 +1,15 @@
-// The toolbar's layout buttons for every channel count, and the event list's
-// filters, highlight and ownership of its items.
+// The toolbar's layout buttons for every channel count and for the layout
+// keys, and the event list's filters, highlight and ownership of its items.
 #include "EventMenuWidget.h"
+#include "PaneManager.h"
+#include "TalViewerMainDialog.h"
 #include "TopMenuWidget.h"
+#include "fixture_paths.h"
 
+#include <QDir>
 #include <QPushButton>
 #include <QTableWidget>
+#include <QTest>
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -69,6 +74,27 @@ TEST(Toolbar, LayoutButtonsForEveryChannelCount)
     EXPECT_EQ(checked(bar), "1");
 }
 
+// The keys 1-8 and 0 check the button of the layout they show, as a click
+// on that button would (2-channel card: 1X1_1, 1X1_2 and 2X1).
+TEST(Toolbar, LayoutKeysCheckTheButtonOfTheLayoutShown)
+{
+    TalViewerMainDialog window;
+    window.setStartPath(QDir(fixtureDir()).filePath(QStringLiteral("index")));
+    window.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
+    ASSERT_EQ(checked(*window.toolbar()), "P");
+    const struct { Qt::Key key; const char *checked; int layout, current; } steps[] = {
+        {Qt::Key_2, "2", 0, 1}, {Qt::Key_1, "1", 0, 0}, {Qt::Key_0, "P", 1, 0}, {Qt::Key_2, "2", 0, 1},
+        {Qt::Key_3, "2", 0, 1}, // no third channel: nothing changes
+    };
+    for (const auto &step : steps) {
+        QTest::keyClick(&window, step.key);
+        EXPECT_EQ(checked(*window.toolbar()), step.checked) << "key " << step.key - Qt::Key_0;
+        EXPECT_EQ(window.paneGrid()->layout(), step.layout) << "key " << step.key - Qt::Key_0;
+        EXPECT_EQ(window.paneGrid()->current(), step.current) << "key " << step.key - Qt::Key_0;
+    }
+}
+
 TEST(EventList, FiltersShowTheirEntriesAndTheHighlightFollowsTheEntry)
 {
     EventMenuWidget list;
@@ -87,12 +113,21 @@ TEST(EventList, FiltersShowTheirEntriesAndTheHighlightFollowsTheEntry)
     EXPECT_EQ(chosen->index, 2);
     EXPECT_EQ(list.currentIndex(), 2);
 
-    // Each filter shows its entries; the highlighted row is the one holding
-    // entry 2 and the current item is found by entry, not by row.
+    // Each filter shows its entries and its button alone is checked, also
+    // when pressed again; the highlighted row is the one holding entry 2 and
+    // the current item is found by entry, not by row.
+    const auto checkedFilters = [&list] {
+        std::string names;
+        for (const char *name : {"allBtn", "eventBtn", "normalBtn", "parkingBtn"})
+            names += list.findChild<QPushButton *>(QLatin1String(name))->isChecked() ? name : "";
+        return names;
+    };
+    EXPECT_EQ(checkedFilters(), "allBtn");
     const struct { const char *button; QStringList numbers; int litRow; /* -1: entry 2 not listed */ } steps[] = {{"allBtn", {"0", "1", "2"}, 2}, {"normalBtn", {"0", "2"}, 1}, {"parkingBtn", {"0", "2"}, 1},
-                 {"eventBtn", {"1"}, -1},        {"allBtn", {"0", "1", "2"}, 2}};
+                 {"eventBtn", {"1"}, -1},        {"eventBtn", {"1"}, -1},        {"allBtn", {"0", "1", "2"}, 2}};
     for (const auto &step : steps) {
         list.findChild<QPushButton *>(QLatin1String(step.button))->click();
+        EXPECT_EQ(checkedFilters(), step.button);
         EXPECT_EQ(column(table, 0), step.numbers) << step.button;
         for (int row = 0; row < table->rowCount(); ++row) {
             EXPECT_EQ(table->item(row, 0)->foreground().color() == QColor(0, 255, 0), row == step.litRow) << row;
