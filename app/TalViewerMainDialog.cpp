@@ -568,6 +568,8 @@ void TalViewerMainDialog::discoverCard()
 {
     if (!drives)
         drives = std::make_unique<DriveList>();
+    // A card whose password dialog was closed without a password.
+    QString locked;
     for (const QString &root : drives->roots()) {
         const SourceKind kind = recogniseCard(root);
         if (kind == SourceKind::None)
@@ -582,8 +584,14 @@ void TalViewerMainDialog::discoverCard()
             installOpened(kind);
             return;
         }
+        if (locked.isEmpty() && reader->passwordRefused())
+            locked = root;
     }
-    installFallback(tr("No camera card was found. Open a card, a folder or a recording, or drop one here."));
+    if (!locked.isEmpty())
+        installFallback(tr("The card at %1 is locked and no password was given. Open it again to enter its password.")
+                            .arg(QDir::toNativeSeparators(locked)));
+    else
+        installFallback(tr("No camera card was found. Open a card, a folder or a recording, or drop one here."));
 }
 
 int TalViewerMainDialog::loadPath(const QString &path)

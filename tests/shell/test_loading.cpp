@@ -19,6 +19,7 @@
 #include <QTableWidget>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
 #include <QUrl>
 #include <gtest/gtest.h>
 
@@ -154,6 +155,36 @@ TEST(Loading, ARefusedPasswordKeepsTheCatalogueAndAFailingCardInstallsTheFallbac
     EXPECT_EQ(window.paneGrid()->paneCount(), 1);
     EXPECT_TRUE(window.eventList()->notice().contains(QDir::toNativeSeparators(broken.path())))
         << window.eventList()->notice().toStdString();
+}
+
+// Escape in the password dialog of a locked card at start-up: the user is
+// told that card is locked and no password was given, not that no card was
+// found; a card on a later drive is still taken.
+TEST(Loading, EscapeInTheStartupPasswordDialogSaysTheCardIsLocked)
+{
+    const struct { QStringList roots; int rows; bool locked; } cases[] = {
+        {{card("index-pw")}, 0, true},
+        {{card("index-pw"), card("record")}, 3, false},
+    };
+    for (const auto &c : cases) {
+        TalViewerMainDialog window;
+        int escapes = 0;
+        QTimer escape;
+        QObject::connect(&escape, &QTimer::timeout, [&escapes] {
+            QWidget *dialog = QApplication::activeModalWidget();
+            if (dialog && dialog->inherits("PasswordDialog")) {
+                ++escapes;
+                QTest::keyClick(dialog, Qt::Key_Escape);
+            }
+        });
+        escape.start(50);
+        showOn(window, c.roots);
+        EXPECT_EQ(escapes, 1);
+        EXPECT_EQ(rows(window), c.rows);
+        const QString notice = window.eventList()->notice();
+        EXPECT_EQ(notice.contains(QStringLiteral("is locked and no password was given")), c.locked) << notice.toStdString();
+        EXPECT_EQ(notice.contains(QDir::toNativeSeparators(card("index-pw"))), c.locked) << notice.toStdString();
+    }
 }
 
 TEST(Loading, FirstShowRunsOnceAcrossMinimiseAndRestore)
