@@ -715,6 +715,9 @@ void TalViewerMainDialog::installFallback(const QString &reason)
 
 void TalViewerMainDialog::installCatalogue()
 {
+    // Nothing of the new catalogue plays yet: no time and no speed to show.
+    timeDisplay->clear();
+    controlMenu->clearGpsSpeed();
     paneManager->setGeometry(ui->DisplayBaseWidget->rect());
     paneManager->rebuild(paneCapacity(channelCount), paneSpecs);
     paneManager->show();

@@ -89,3 +89,8 @@ void ControlMenuWidget::setGpsSpeed(int kmh)
 {
     ui->KmNumber->display(unitKmh ? kmh : kmh * 1000 / 1609);
 }
+
+void ControlMenuWidget::clearGpsSpeed()
+{
+    ui->KmNumber->display(0);
+}

@@ -47,6 +47,8 @@ public slots:
     void setSpeedUnitKmh(bool kmh);
     // GPS speed in km/h, shown in the chosen unit.
     void setGpsSpeed(int kmh);
+    // No fix to show (another catalogue): the read-out as at start.
+    void clearGpsSpeed();
 
 signals:
     void prevBankRequested();

@@ -58,6 +58,11 @@ void TimeDisplayWidget::setRange(int recordingIndex, qint64 startSeconds, qint64
     ui->timeLabel->setText(clockText(duration) + QStringLiteral("/00:00:00"));
 }
 
+void TimeDisplayWidget::clear()
+{
+    setRange(-1, 0, 0);
+}
+
 void TimeDisplayWidget::updateTime(int recordingIndex, qint64 seconds, int microseconds)
 {
     if (recordingIndex != index) {

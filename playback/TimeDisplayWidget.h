@@ -34,6 +34,8 @@ public:
 public slots:
     // A recording (catalogue index, start and end in seconds) starts.
     void setRange(int recordingIndex, qint64 startSeconds, qint64 endSeconds);
+    // No recording: "00:00:00/00:00:00", the slider at its start, no seeks.
+    void clear();
     // A frame of the leading channel at seconds.microseconds was shown.
     void updateTime(int recordingIndex, qint64 seconds, int microseconds);
     void sliderValueChanged(int value);

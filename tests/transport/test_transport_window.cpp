@@ -21,6 +21,7 @@
 
 #include <QDir>
 #include <QElapsedTimer>
+#include <QLCDNumber>
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QTableWidget>
@@ -182,6 +183,31 @@ TEST(TransportWindow, VolumeSliderAtItsTopGivesFullDeviceVolume)
     QTest::mouseRelease(volume, Qt::LeftButton, {}, QPoint(volume->width(), y));
     EXPECT_EQ(volume->value(), 100);
     EXPECT_EQ(w.window.playbackHost()->deviceVolume(), 128);
+}
+
+// Loading another card takes the previous card's time and speed off the
+// screen: the time bar is empty and refuses clicks, the speed reads 0.
+TEST(TransportWindow, AnotherCardResetsTheTimeBarAndSpeed)
+{
+    PlayingWindow w;
+    ASSERT_GE(w.playFirstRow(), 0);
+    auto *speed = w.window.controlBar()->findChild<QLCDNumber *>(QStringLiteral("KmNumber"));
+    TimeDisplayWidget *bar = w.window.timeBar();
+    QElapsedTimer clock;
+    clock.start();
+    while ((speed->intValue() == 0 || bar->label().endsWith(QLatin1String("00:00:00"))) && clock.elapsed() < 4000)
+        QTest::qWait(20);
+    ASSERT_NE(speed->intValue(), 0);
+    ASSERT_NE(bar->label(), QStringLiteral("00:00:00/00:00:00"));
+
+    ASSERT_EQ(w.window.loadPath(QDir(fixtureDir()).filePath(QStringLiteral("record"))), 0);
+    QTest::qWait(200);
+    EXPECT_EQ(bar->label().toStdString(), "00:00:00/00:00:00");
+    EXPECT_EQ(std::make_pair(bar->recordingIndex(), bar->timeSlider()->value()), std::make_pair(-1, 0));
+    EXPECT_EQ(speed->intValue(), 0);
+    QSignalSpy seeks(bar, &TimeDisplayWidget::seekRequested);
+    QTest::mouseClick(bar->timeSlider(), Qt::LeftButton, {}, QPoint(bar->timeSlider()->width() / 2, bar->timeSlider()->height() / 2));
+    EXPECT_TRUE(seeks.isEmpty());
 }
 
 TEST(TransportWindow, FirstPictureIsQuickAndTheEventLoopNeverStalls)
