@@ -5,11 +5,14 @@
 #include "StartupSplash.h"
 
 #include <QApplication>
+#include <QDir>
 #include <QElapsedTimer>
 #include <QProcess>
 #include <QPushButton>
 #include <QRegularExpression>
+#include <QSettings>
 #include <QSignalSpy>
+#include <QTemporaryDir>
 #include <QThread>
 #include <gtest/gtest.h>
 
@@ -80,8 +83,8 @@ TEST(Viewer, StartsPastTheSplashWithAMissingPath)
 }
 
 // SIGTERM, SIGINT and SIGHUP close the viewer the normal way, while it plays
-// and while it idles: the playback threads end in order and the exit status
-// is 0, within three seconds.
+// and while it idles: the playback threads end in order, the viewer's
+// settings are saved whole, and the exit status is 0, within three seconds.
 TEST(Viewer, StopSignalsCloseItCleanly)
 {
     const struct { int sig; bool playing; } cases[] = {{SIGTERM, true}, {SIGINT, true}, {SIGHUP, false}};
@@ -89,6 +92,11 @@ TEST(Viewer, StopSignalsCloseItCleanly)
         SCOPED_TRACE(c.sig);
         QProcess viewer;
         viewer.setProcessChannelMode(QProcess::MergedChannels);
+        QTemporaryDir home;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("HOME"), home.path());
+        env.remove(QStringLiteral("XDG_CONFIG_HOME"));
+        viewer.setProcessEnvironment(env);
         QStringList args = {QString::fromLocal8Bit(qgetenv("ZV_FIXTURE_DIR")) + QStringLiteral("/record")};
         if (c.playing)
             args << QStringLiteral("--play") << QStringLiteral("0");
@@ -112,6 +120,11 @@ TEST(Viewer, StopSignalsCloseItCleanly)
         log += viewer.readAll();
         EXPECT_EQ(viewer.exitStatus(), QProcess::NormalExit);
         EXPECT_EQ(viewer.exitCode(), 0) << log.constData();
+        const QString settings = home.path() + QStringLiteral("/Documents/ZidavOva");
+        EXPECT_EQ(QDir(settings).entryList({QStringLiteral("config.ini*")}, QDir::Files | QDir::Hidden),
+                  QStringList{QStringLiteral("config.ini")});
+        EXPECT_EQ(QSettings(settings + QStringLiteral("/config.ini"), QSettings::IniFormat).value(QStringLiteral("Event/Diaplay_KM")).toString(),
+                  QStringLiteral("true"));
         if (c.playing) {
             // Threads ended in the order render, decode, read.
             const int render = log.indexOf("RenderThread...end"), decode = log.indexOf("DecodeThread...end"),
