@@ -4,6 +4,7 @@
 #include "Config.h"
 #include "ControlMenuWidget.h"
 #include "EventMenuWidget.h"
+#include "ExportCommands.h"
 #include "LogCategories.h"
 #include "MySlider.h"
 #include "PaneManager.h"
@@ -116,6 +117,9 @@ TalViewerMainDialog::TalViewerMainDialog(QWidget *parent)
     connect(topMenu, &TopMenuWidget::printRequested, this, &TalViewerMainDialog::printPanes);
     connect(topMenu, &TopMenuWidget::smartBackupRequested, this, &TalViewerMainDialog::openSmartBackup);
     connect(topMenu, &TopMenuWidget::setupRequested, this, &TalViewerMainDialog::openSetup);
+    exports = new ExportCommands(this);
+    connect(topMenu, &TopMenuWidget::videoBackupRequested, exports, &ExportCommands::videoBackup);
+    connect(topMenu, &TopMenuWidget::captureRequested, exports, &ExportCommands::captureImages);
     connectControls();
     installShortcuts();
 }
@@ -496,6 +500,8 @@ void TalViewerMainDialog::closeEvent(QCloseEvent *event)
     // A backup still running stops and removes what it began.
     if (smartBackup)
         smartBackup->abort();
+    // A running export stops cleanly first; nothing half-written is left.
+    exports->abortAll();
     stopThreads();
     // QSettings replaces the file whole or not at all.
     if (!config->save())

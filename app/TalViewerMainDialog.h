@@ -18,6 +18,7 @@
 class Config;
 class ControlMenuWidget;
 class EventMenuWidget;
+class ExportCommands;
 class PaneManager;
 class PavonaConfig;
 class H26xFrameItem;
@@ -77,6 +78,7 @@ public:
     ControlMenuWidget *controlBar() const { return controlMenu; }
     TimeDisplayWidget *timeBar() const { return timeDisplay; }
     Transport *transport() const { return commands; }
+    ExportCommands *exportCommands() const { return exports; }
     int loadedChannelCount() const { return channelCount; }
     int loadedStorageMode() const { return storageMode; }
     QVector<PaneSpec> loadedPaneSpecs() const { return paneSpecs; }
@@ -161,6 +163,7 @@ private:
     ControlMenuWidget *controlMenu = nullptr;
     TimeDisplayWidget *timeDisplay = nullptr;
     Transport *commands = nullptr;
+    ExportCommands *exports = nullptr;
     std::unique_ptr<Reader> reader;
     std::unique_ptr<PlaybackHost> playback;
     std::unique_ptr<Config> config;

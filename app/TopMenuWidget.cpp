@@ -15,9 +15,6 @@ TopMenuWidget::TopMenuWidget(QWidget *parent)
                                                  ui->btn1X1_5, ui->btn1X1_6, ui->btn1X1_7, ui->btn1X1_8,
                                                  ui->btn2X1,   ui->btn2X2,   ui->btn3X3};
     std::copy(std::begin(all), std::end(all), buttons);
-    // Their dialogs are not part of this viewer yet.
-    for (QPushButton *pending : {ui->btnAVI, ui->btnCapture})
-        pending->hide();
     setChannelCount(1);
 }
 
@@ -108,6 +105,16 @@ void TopMenuWidget::on_btnSmart_clicked()
 void TopMenuWidget::on_btnSetup_clicked()
 {
     emit setupRequested();
+}
+
+void TopMenuWidget::on_btnAVI_clicked()
+{
+    emit videoBackupRequested();
+}
+
+void TopMenuWidget::on_btnCapture_clicked()
+{
+    emit captureRequested();
 }
 
 void TopMenuWidget::on_btnFullScreen_clicked()

@@ -1,8 +1,8 @@
 #pragma once
 // The bar across the top of the window: the layout buttons (only those that
 // make sense for the loaded channel count, the current layout's checked) and
-// the commands Open, Setup, Print, Smart Backup and full screen. Video
-// backup and capture stay hidden until their dialogs exist.
+// the commands Open, Setup, Print, video backup, Smart Backup, capture and
+// full screen.
 #include <QWidget>
 
 class QPushButton;
@@ -35,6 +35,8 @@ signals:
     void printRequested();
     void smartBackupRequested();
     void setupRequested();
+    void videoBackupRequested();
+    void captureRequested();
 
 private slots:
     void on_btn1X1_1_clicked();
@@ -52,6 +54,8 @@ private slots:
     void on_btnPrint_clicked();
     void on_btnSmart_clicked();
     void on_btnSetup_clicked();
+    void on_btnAVI_clicked();
+    void on_btnCapture_clicked();
     void on_btnFullScreen_clicked();
 
 private:

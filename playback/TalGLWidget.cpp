@@ -112,6 +112,7 @@ void TalGLWidget::updateView(H26xFrameItem *item)
         memcpy(m_planeU.get(), data + m_planeYSize, size_t(m_planeYSize / 4));
         memcpy(m_planeV.get(), data + m_planeVOffset, size_t(m_planeYSize / 4));
         m_seconds = item->record().sec;
+        m_hasPicture = true;
     }
     delete item;
     update();

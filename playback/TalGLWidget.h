@@ -26,6 +26,8 @@ public:
     int pictureWidth() const { return m_width; }
     int pictureHeight() const { return m_height; }
     uint32_t pictureSeconds() const { return m_seconds; }
+    // True once a picture of this view's size was shown.
+    bool hasPicture() const { return m_hasPicture; }
 
     // Multipliers of the converted colour values (slider value / 128).
     void setBrightness(float factor);
@@ -81,6 +83,7 @@ private:
     int m_planeYSize = 0;
     int m_planeVOffset = 0;
     uint32_t m_seconds = 0;
+    bool m_hasPicture = false;
     float m_xTranslation = 0.0f;
     float m_yTranslation = 0.0f;
     int m_zoomSteps = 0;

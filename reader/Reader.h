@@ -9,6 +9,7 @@
 #include "Mf2Password.h"
 #include "OpenSource.h"
 #include "PasswordCheck.h"
+#include "ReaderMuxContext.h"
 
 #include <QByteArray>
 #include <QMutex>
@@ -140,6 +141,32 @@ public:
     std::vector<VideoTrack> exportVideoTracks() const;
     qint64 exportStartTime() const;
     qint64 exportEndTime() const;
+    // Frames per second of channel's video in the export load, from the
+    // spacing of its frames; 0 when it has fewer than two.
+    int exportFrameRate(int channel) const;
+    // The payload of the export load's first audio packet, at most capacity
+    // bytes of it; 0 when it has no sound.
+    int exportFirstAudio(uint8_t *out, size_t capacity) const;
+    // Reading position and number of entries of the export index.
+    size_t exportPosition() const;
+    size_t exportIndexSize() const;
+
+    // One export at a time reads the export load: false when one runs.
+    bool beginExport();
+    void endExport();
+
+    // The muxer members of the export: a Matroska file of one channel
+    // written through the media library. Each locks this Reader's mutex for
+    // its whole call, so exporters use Readers of their own for them.
+    // Open: null (logged) when the output cannot be created.
+    ReaderMuxContext *Avmuxer_Open(const ReaderMuxSettings &settings);
+    // type 0 video (of the context's channel), 1 audio, 3 subtitle text: 0,
+    // or -1 when the packet could not be written.
+    int Avmuxer_Write(ReaderMuxContext *context, int type, int channel, qint64 timestampMs, int keyFlag,
+                      const uint8_t *data, int size);
+    // Finalises, closes and frees the context: 0 when the whole file reached
+    // the disk, -1 when anything of it failed.
+    int Avmuxer_Close(ReaderMuxContext *context);
 
 private:
     struct Catalogue {
@@ -172,4 +199,5 @@ private:
     Catalogue cat;
     LoadedRecording playback;
     LoadedRecording exporting;
+    bool exportRunning = false;
 };

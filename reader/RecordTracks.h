@@ -31,6 +31,8 @@ struct TrackConfig {
 // sound; channels 0 when it has none.
 struct AudioDescription {
     static constexpr int DefaultRate = 48000;
+    // Index stores record raw PCM, signed 16-bit mono, at this rate.
+    static constexpr int IndexStorePcmRate = 8192;
     int sampleRate = DefaultRate;
     int channels = 0;
     QByteArray config;

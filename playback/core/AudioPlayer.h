@@ -4,6 +4,8 @@
 // decoded and converted to signed 16-bit for the device. Decoded PCM waits in
 // a ring that SDL's callback thread drains; the render thread is the only
 // writer. Volume 0..128 is applied while mixing.
+#include "RecordTracks.h"
+
 #include <atomic>
 #include <cstdint>
 #include <memory>
@@ -19,7 +21,7 @@ class AudioPlayer
 public:
     enum Kind { Pcm = 0, Aac = 1 };
 
-    static constexpr int PcmRate = 8192;
+    static constexpr int PcmRate = AudioDescription::IndexStorePcmRate;
     static constexpr int RingSize = 0x80000;
     static constexpr int RingHighWater = 0x40000; // feed refuses more until SDL drained below it
     static constexpr int AssemblySize = 8192;     // largest ADTS frame accepted
