@@ -3,11 +3,12 @@
 // opens its window modally with what it needs from the main window and the
 // viewer settings, and resumes playback afterwards. A window closing while
 // an export runs stops the export first (its part files are removed).
+#include "AVIBackupDialog.h"
+#include "CaptureDialog.h"
+
 #include <QObject>
 #include <QPointer>
 
-class AVIBackupDialog;
-class CaptureDialog;
 class TalViewerMainDialog;
 
 class ExportCommands : public QObject

@@ -132,6 +132,14 @@ QString parseArgs(const QStringList &args, ExportArgs *a)
     return QString();
 }
 
+// The export's diagnostic lines stay out of a script's way; warnings and
+// errors still reach standard error.
+void quietDebug(QtMsgType type, const QMessageLogContext &, const QString &message)
+{
+    if (type != QtDebugMsg && type != QtInfoMsg)
+        fprintf(stderr, "%s\n", qPrintable(message));
+}
+
 // Percent on one line: rewritten in place on a terminal, one line each otherwise.
 void showProgress(int percent)
 {
@@ -157,6 +165,7 @@ int exportCommand(const QStringList &args, const std::function<bool()> &stopRequ
         fprintf(stderr, "export: %s\n", qPrintable(refused));
         return 2;
     }
+    qInstallMessageHandler(quietDebug);
     Reader reader;
     usePassword(reader, a.keys, a.havePassword, a.password);
     QJsonObject catalogue;

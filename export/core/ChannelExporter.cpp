@@ -32,7 +32,7 @@ bool ChannelExporter::openMuxer(const ReaderMuxSettings &settings)
     lastSourceMs = -1;
     written = 0;
     writeFailed = false;
-    sami = SamiSubtitles();
+    sami.clear();
     return context != nullptr;
 }
 

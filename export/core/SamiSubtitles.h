@@ -42,6 +42,8 @@ class SamiSubtitles
 public:
     void setItems(bool dateTime, bool speed, bool location);
     bool anyItem() const { return dateTime || speed || location; }
+    // Forgets the seconds collected; the items stay.
+    void clear() { seconds.clear(); }
 
     // A video packet of source second sec (seconds since 1970) went into
     // the file at clockMs (never earlier than the one before).

@@ -141,7 +141,8 @@ bool parseAdts(const uint8_t *p, size_t size, Adts *out)
 QByteArray audioSpecificConfig(const Adts &a)
 {
     const uint16_t asc = uint16_t((a.objectType << 11) | (a.frequencyIndex << 7) | (a.channelConfig << 3));
-    return QByteArray({char(asc >> 8), char(asc & 0xFF)});
+    const char bytes[2] = {char(asc >> 8), char(asc & 0xFF)};
+    return QByteArray(bytes, 2);
 }
 
 QByteArray AdtsJoin::feed(const uint8_t *data, int size)

@@ -199,10 +199,8 @@ std::unique_ptr<PVNA_AV_MUX_CREATE_PARAM> params(const QString &base, const Outp
         a.sampleRate = uint32_t(src.info->audio[0].sampleRate);
         a.channels = 1;
         a.packaging = o.packaging;
-        if (o.packaging != PVNA_AV_MUX_PACKAGING_ADTS) {
-            memcpy(a.config, src.info->audio[0].extradata, size_t(src.info->audio[0].extradataSize));
-            a.configSize = uint32_t(src.info->audio[0].extradataSize);
-        }
+        memcpy(a.config, src.info->audio[0].extradata, size_t(src.info->audio[0].extradataSize));
+        a.configSize = uint32_t(src.info->audio[0].extradataSize);
         p->audioCount = 1;
         p->audio = &a;
     }

@@ -954,6 +954,11 @@ int PVNA_AV_MUX_WriteAudio(PVNA_AV_MUX_HANDLE *handle, int track, int64_t timest
             return -1;
         }
         pkt = filtered.get();
+        // The filter announces the configuration it found in the first
+        // header; a stream described already keeps its own (Matroska would
+        // rewrite its track header in a space it never reserved).
+        if (audio.stream->codecpar->extradata_size > 0)
+            av_packet_shrink_side_data(pkt, AV_PKT_DATA_NEW_EXTRADATA, 0);
         av_packet_rescale_ts(pkt, audio.bsf->time_base_out, audio.stream->time_base);
         pkt->stream_index = audio.stream->index;
     }
