@@ -360,6 +360,9 @@ void SaveToFileThread::start(const QString &base, qint64 from, qint64 to, const 
         stopRequested = false;
         outcome.clear();
     }
+    // Claimed here, on the starting thread: a second export started right
+    // after this one is refused, whichever thread runs first.
+    claimed = !channelList.isEmpty() && reader->beginExport();
     QThread::start(QThread::InheritPriority);
 }
 
@@ -419,7 +422,7 @@ void SaveToFileThread::run()
 
     if (channelList.isEmpty() || base.fileName().isEmpty()) {
         job.failAll(QStringLiteral("no channel or no file name given"));
-    } else if (!reader->beginExport()) {
+    } else if (!claimed) {
         job.failAll(QStringLiteral("another export of this catalogue is running"));
     } else {
         if (!QDir().mkpath(folder))
@@ -427,8 +430,10 @@ void SaveToFileThread::run()
         else
             job.copy(rangeFrom, rangeTo, saveAudio);
         job.finish(isStopped());
-        reader->endExport();
     }
+    if (claimed)
+        reader->endExport();
+    claimed = false;
     QMutexLocker locker(&stateLock);
     outcome = job.results();
 }

@@ -63,6 +63,7 @@ private:
     bool location = false;
     bool saveAudio = false;
     bool overwrite = false;
+    bool claimed = false; // this export holds the Reader's export load
 
     mutable QMutex stateLock; // the stop flag and the results
     bool stopRequested = false;
