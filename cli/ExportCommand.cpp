@@ -11,6 +11,7 @@
 #include <QJsonObject>
 #include <QTimer>
 
+#include <csignal>
 #include <cstdio>
 #include <unistd.h>
 
@@ -140,6 +141,24 @@ void quietDebug(QtMsgType type, const QMessageLogContext &, const QString &messa
         fprintf(stderr, "%s\n", qPrintable(message));
 }
 
+// Without a caller's stop check the command catches SIGINT and SIGTERM
+// itself, so an interrupted export still removes its part files.
+volatile sig_atomic_t caughtSignal = 0;
+
+void catchStop(int signal)
+{
+    caughtSignal = signal;
+}
+
+void catchStopSignals()
+{
+    struct sigaction action = {};
+    action.sa_handler = catchStop;
+    sigemptyset(&action.sa_mask);
+    sigaction(SIGINT, &action, nullptr);
+    sigaction(SIGTERM, &action, nullptr);
+}
+
 // Percent on one line: rewritten in place on a terminal, one line each otherwise.
 void showProgress(int percent)
 {
@@ -152,9 +171,13 @@ void showProgress(int percent)
 
 } // namespace
 
-int exportCommand(const QStringList &args, const std::function<bool()> &stopRequested,
-                  const std::function<int()> &stopSignalExit)
+int exportCommand(const QStringList &args, std::function<bool()> stopRequested, std::function<int()> stopSignalExit)
 {
+    if (!stopRequested) {
+        catchStopSignals();
+        stopRequested = [] { return caughtSignal != 0; };
+        stopSignalExit = [] { return 128 + int(caughtSignal); };
+    }
     if (args.contains(QStringLiteral("--help"))) {
         fputs(exportUsage, stdout);
         return 0;

@@ -12,5 +12,6 @@
 // refused arguments; stopRequested() (polled) stops it cleanly and then the
 // result is stopSignalExit().
 extern const char *const exportUsage;
-int exportCommand(const QStringList &args, const std::function<bool()> &stopRequested,
-                  const std::function<int()> &stopSignalExit);
+// Without stopRequested the command handles SIGINT and SIGTERM itself.
+int exportCommand(const QStringList &args, std::function<bool()> stopRequested = nullptr,
+                  std::function<int()> stopSignalExit = nullptr);

@@ -15,6 +15,8 @@
 
 #include <algorithm>
 #include <cmath>
+#include <csignal>
+#include <map>
 
 namespace {
 
@@ -33,9 +35,13 @@ struct Frame {
 };
 
 // The export reading of one catalogue entry, as the tool's frames command lists it.
-std::vector<Frame> framesOf(const QString &source, int entry)
+const std::vector<Frame> &framesOf(const QString &source, int entry)
 {
-    std::vector<Frame> frames;
+    static std::map<std::pair<QString, int>, std::vector<Frame>> cache;
+    auto found = cache.find({source, entry});
+    if (found != cache.end())
+        return found->second;
+    std::vector<Frame> &frames = cache[{source, entry}];
     for (const QByteArray &line : toolOutput(tool(), {"frames", source, "--entry", QString::number(entry), "--export"}).split('\n')) {
         const QJsonObject f = json(line);
         if (!f.isEmpty())
@@ -317,6 +323,32 @@ TEST_F(ExportCli, ExistingFilesAndFailuresKeepEarlierFilesAndLeaveNoPartFile)
     EXPECT_EQ(run.exitCode, 1);
     EXPECT_EQ(run.files[0].toObject()["reason"].toString(), "no recording in the range");
     EXPECT_FALSE(QFileInfo::exists(out.filePath("none/trip-0.mkv")));
+}
+
+TEST_F(ExportCli, InterruptedExportStopsCleanlyAndLeavesNoFile)
+{
+    const QJsonArray entries = catalogueEntries(card("record"));
+    const QString from = QString::number(qint64(entries.first()["start"].toDouble()));
+    const QString to = QString::number(qint64(entries.last()["end"].toDouble()));
+    for (const int signal : {SIGINT, SIGTERM}) {
+        SCOPED_TRACE(signal);
+        const QString folder = out.filePath(QString::number(signal));
+        QProcess p;
+        p.setReadChannel(QProcess::StandardError);
+        p.start(tool(), {"export", card("record"), "--from", from, "--to", to, "--out", folder + "/trip", "--audio",
+                         "--subtitles", "date,speed"});
+        // Interrupted as soon as it reports progress, as Ctrl+C would.
+        while (p.waitForReadyRead(10000) && !p.peek(4096).contains("export:")) {
+        }
+        ::kill(pid_t(p.processId()), signal);
+        ASSERT_TRUE(p.waitForFinished(30000));
+        EXPECT_EQ(p.exitCode(), 128 + signal) << p.readAllStandardError().constData();
+        const QJsonArray files = json(p.readAllStandardOutput())["files"].toArray();
+        ASSERT_EQ(files.size(), 2);
+        for (const QJsonValue &f : files)
+            EXPECT_EQ(f["status"].toString(), "failed");
+        EXPECT_TRUE(QDir(folder).entryList(QDir::Files).isEmpty()) << QDir(folder).entryList(QDir::Files).join(' ').toStdString();
+    }
 }
 
 TEST_F(ExportCli, RefusedArgumentsSayWhyOnOneLine)
