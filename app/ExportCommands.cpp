@@ -15,17 +15,13 @@
 
 #include <QDir>
 
+
 namespace {
 
-// Reads the settings afresh, changes one folder and writes them back, so
-// nothing else another window changed is lost.
-void storeFolder(QString ConfigValues::*field, const QString &folder)
+void saveSettings(Config *config)
 {
-    Config config;
-    config.load();
-    config.values.*field = folder;
-    if (!config.save())
-        qWarning("cannot save the viewer settings: %s", qPrintable(config.error()));
+    if (!config->save())
+        qWarning("%s", qPrintable(config->error()));
 }
 
 } // namespace
@@ -83,14 +79,15 @@ void ExportCommands::videoBackup()
         start = first;
         end = last;
     }
-    Config config;
-    config.load();
+    Config *config = window->viewerConfig();
     AVIBackupDialog dialog(reader, window->loadedChannelCount());
     backup = &dialog;
-    dialog.setFolder(config.aviFolder());
+    dialog.setFolder(config->aviFolder());
     dialog.setRange(first, last, start, end, start.toString(QStringLiteral("yyyyMMdd_HHmmss")));
-    connect(&dialog, &AVIBackupDialog::folderChosen, this,
-            [](const QString &folder) { storeFolder(&ConfigValues::aviFolder, folder); });
+    connect(&dialog, &AVIBackupDialog::folderChosen, this, [config](const QString &folder) {
+        config->values.aviFolder = folder;
+        saveSettings(config);
+    });
     dialog.exec();
     resumePlayback(wasPlaying);
 }
@@ -108,17 +105,18 @@ void ExportCommands::captureImages()
     const TalGLWidget *lead = grid->view(grid->layout() == 0 ? grid->current() : 0);
     const QDateTime shown = lead && lead->hasPicture() ? QDateTime::fromSecsSinceEpoch(lead->pictureSeconds())
                                                       : QDateTime::currentDateTime();
-    Config config;
-    config.load();
+    Config *config = window->viewerConfig();
     CaptureDialog dialog;
     capture = &dialog;
-    dialog.setFolder(config.captureFolder());
+    dialog.setFolder(config->captureFolder());
     dialog.setWindowFolder(QDir(Config::documentsFolder()).filePath(QStringLiteral("ZidavOva/BMP")));
     dialog.setPanes(views);
     dialog.setWindowToGrab(window);
     dialog.setFileName(shown.toString(QStringLiteral("yyyyMMdd_HHmmss")));
-    connect(&dialog, &CaptureDialog::folderChosen, this,
-            [](const QString &folder) { storeFolder(&ConfigValues::captureFolder, folder); });
+    connect(&dialog, &CaptureDialog::folderChosen, this, [config](const QString &folder) {
+        config->values.captureFolder = folder;
+        saveSettings(config);
+    });
     dialog.exec();
     resumePlayback(wasPlaying);
 }

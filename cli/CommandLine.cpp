@@ -1,6 +1,7 @@
 #include "CommandLine.h"
 
 #include "CatalogCommand.h"
+#include "ExportCommand.h"
 #include "FramesCommand.h"
 #include "GprmcCommand.h"
 #include "PlayCommand.h"
@@ -59,6 +60,8 @@ const QList<ToolCommand> &toolCommands()
          "dialogs show them, with whether they were read faithfully. Never writes.\n"
          "  --password TEXT      password of a locked card\n",
          settingsCommand},
+        {"export", "copy a time range of chosen channels to Matroska files with subtitles", exportUsage,
+         exportCommand},
         {"gprmc", "parse NMEA $GPRMC text from standard input",
          "usage: zidavova-tool gprmc < nmea.txt\n"
          "Feeds each line of standard input to the GPRMC parser and prints one JSON line per line.\n",

@@ -1,7 +1,9 @@
 #include "ExportCommand.h"
 
+#include "CommandLine.h"
 #include "SaveToFileThread.h"
 #include "SourceOpening.h"
+#include "StopSignal.h"
 
 #include <QCoreApplication>
 #include <QDateTime>
@@ -11,25 +13,29 @@
 #include <QJsonObject>
 #include <QTimer>
 
-#include <csignal>
 #include <cstdio>
 #include <unistd.h>
 
 const char *const exportUsage =
-    "usage: zidavova-tool export SOURCE (--entry N | --from TIME --to TIME) --out BASE\n"
-    "                            [--channels LIST] [--audio] [--subtitles date,speed,location]\n"
-    "                            [--overwrite] [--password TEXT] [--mf2-keys K0,K1,K2]\n"
-    "Copies a time range of the recordings in SOURCE (card, folder, recording file or .smb\n"
-    "archive) into BASE-<channel>.mkv, one Matroska file per channel, packets as recorded,\n"
-    "with SAMI subtitles BASE-<channel>.smi when --subtitles names any item. BASE's folder is\n"
-    "created. TIME is seconds since 1970 or local \"YYYY-MM-DD HH:MM:SS\"; --entry N takes the\n"
-    "span of catalogue entry N. LIST: channel numbers separated by commas (default: all).\n"
-    "An existing file is kept (the channel is skipped) unless --overwrite is given.\n"
-    "Progress goes to standard error, a JSON summary to standard output:\n"
-    "  {\"files\":[{\"channel\":0,\"path\":\"...\",\"status\":\"written|skipped|failed\",\n"
-    "              \"packets\":N,\"reason\":\"...\"}]}\n"
-    "Exit status: 0 every channel written or skipped, 1 one failed, 2 refused arguments;\n"
-    "Ctrl+C stops cleanly, leaves no partial file and exits 128 + the signal number.\n";
+    "usage: zidavova-tool export SOURCE (--entry N | --from TIME --to TIME) --out BASE [--channels LIST]\n"
+    "                            [--audio] [--subtitles date,speed,location] [--overwrite]\n"
+    "                            [--password TEXT] [--mf2-keys K0,K1,K2]\n"
+    "Copies a time range of SOURCE (card, folder, recording file or .smb archive) into one Matroska file\n"
+    "per channel, BASE-<channel>.mkv, packets as recorded, and SAMI subtitles BASE-<channel>.smi when an\n"
+    "item is asked; BASE's folder is made. Progress on standard error, a JSON summary on standard output:\n"
+    "{\"files\":[{\"channel\":0,\"path\":\"...\",\"status\":\"written|skipped|failed\",\"packets\":N,\"reason\":\"...\"}]}\n"
+    "Exit status 0 when every channel was written or skipped, 1 when one failed. Ctrl+C stops cleanly and\n"
+    "leaves no partial file (exit status 130, or 143 for SIGTERM).\n"
+    "  --entry N            the span of catalogue entry N, as catalog prints it\n"
+    "  --from TIME          start: seconds since 1970 or local \"YYYY-MM-DD HH:MM:SS\"\n"
+    "  --to TIME            end, included, in the same forms\n"
+    "  --out BASE           folder and base name of the files\n"
+    "  --channels LIST      channel numbers separated by commas (default all)\n"
+    "  --audio              keep the sound\n"
+    "  --subtitles ITEMS    date, speed, location, separated by commas\n"
+    "  --overwrite          replace existing files (else their channel is skipped)\n"
+    "  --password TEXT      password of a locked card, archive or MF2 recording\n"
+    "  --mf2-keys K0,K1,K2  the three MF2 key numbers\n";
 
 namespace {
 
@@ -133,32 +139,6 @@ QString parseArgs(const QStringList &args, ExportArgs *a)
     return QString();
 }
 
-// The export's diagnostic lines stay out of a script's way; warnings and
-// errors still reach standard error.
-void quietDebug(QtMsgType type, const QMessageLogContext &, const QString &message)
-{
-    if (type != QtDebugMsg && type != QtInfoMsg)
-        fprintf(stderr, "%s\n", qPrintable(message));
-}
-
-// Without a caller's stop check the command catches SIGINT and SIGTERM
-// itself, so an interrupted export still removes its part files.
-volatile sig_atomic_t caughtSignal = 0;
-
-void catchStop(int signal)
-{
-    caughtSignal = signal;
-}
-
-void catchStopSignals()
-{
-    struct sigaction action = {};
-    action.sa_handler = catchStop;
-    sigemptyset(&action.sa_mask);
-    sigaction(SIGINT, &action, nullptr);
-    sigaction(SIGTERM, &action, nullptr);
-}
-
 // Percent on one line: rewritten in place on a terminal, one line each otherwise.
 void showProgress(int percent)
 {
@@ -171,40 +151,25 @@ void showProgress(int percent)
 
 } // namespace
 
-int exportCommand(const QStringList &args, std::function<bool()> stopRequested, std::function<int()> stopSignalExit)
+int exportCommand(const QStringList &args)
 {
-    if (!stopRequested) {
-        catchStopSignals();
-        stopRequested = [] { return caughtSignal != 0; };
-        stopSignalExit = [] { return 128 + int(caughtSignal); };
-    }
-    if (args.contains(QStringLiteral("--help"))) {
-        fputs(exportUsage, stdout);
-        return 0;
-    }
+    installStopSignals();
     ExportArgs a;
     const QString refused = parseArgs(args, &a);
-    if (!refused.isEmpty()) {
-        fprintf(stderr, "export: %s\n", qPrintable(refused));
-        return 2;
-    }
-    qInstallMessageHandler(quietDebug);
+    if (!refused.isEmpty())
+        return refuseArguments("export", refused);
     Reader reader;
     usePassword(reader, a.keys, a.havePassword, a.password);
     QJsonObject catalogue;
     const QString error = openSource(reader, a.source, &catalogue);
-    if (!error.isEmpty()) {
-        fprintf(stderr, "export: %s\n", qPrintable(error));
-        return 1;
-    }
+    if (!error.isEmpty())
+        return failCommand("export", error);
     reader.setMode(catalogue.value(QStringLiteral("mode")).toInt());
     const QJsonArray entries = catalogue.value(QStringLiteral("entries")).toArray();
     if (a.entry >= 0) {
-        if (a.entry >= entries.size()) {
-            fprintf(stderr, "export: no entry %d in %s (it has %d)\n", a.entry, qPrintable(a.source),
-                    int(entries.size()));
-            return 2;
-        }
+        if (a.entry >= entries.size())
+            return refuseArguments("export", QStringLiteral("no entry %1 in %2 (it has %3)")
+                                                 .arg(a.entry).arg(a.source).arg(entries.size()));
         const QJsonObject e = entries.at(a.entry).toObject();
         a.from = qint64(e.value(QStringLiteral("start")).toDouble());
         a.to = qint64(e.value(QStringLiteral("end")).toDouble());
@@ -215,10 +180,9 @@ int exportCommand(const QStringList &args, std::function<bool()> stopRequested, 
             a.channels.append(c);
     }
     for (int c : qAsConst(a.channels)) {
-        if (c >= channels) {
-            fprintf(stderr, "export: %s has no channel %d (channels 0-%d)\n", qPrintable(a.source), c, channels - 1);
-            return 2;
-        }
+        if (c >= channels)
+            return refuseArguments("export", QStringLiteral("%1 has no channel %2 (channels 0-%3)")
+                                                 .arg(a.source).arg(c).arg(channels - 1));
     }
 
     SaveToFileThread thread(&reader);
@@ -233,7 +197,7 @@ int exportCommand(const QStringList &args, std::function<bool()> stopRequested, 
     QTimer poll;
     bool stopped = false;
     QObject::connect(&poll, &QTimer::timeout, &loop, [&] {
-        if (!stopped && stopRequested && stopRequested()) {
+        if (!stopped && stopRequested()) {
             stopped = true;
             thread.stop();
         }
@@ -269,7 +233,11 @@ int exportCommand(const QStringList &args, std::function<bool()> stopRequested, 
     fwrite(json.constData(), 1, size_t(json.size()), stdout);
     fputc('\n', stdout);
     fflush(stdout);
-    if (stopped)
-        return stopSignalExit ? stopSignalExit() : 130;
-    return failed ? 1 : 0;
+    // A signal that came after the last file was complete stopped nothing.
+    bool anyStopped = false;
+    for (const ChannelResult &r : thread.results())
+        anyStopped = anyStopped || r.status == ChannelResult::Status::Stopped;
+    if (stopped && anyStopped)
+        return stopExitStatus();
+    return failed ? ExitFailed : ExitDone;
 }

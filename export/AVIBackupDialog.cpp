@@ -1,10 +1,10 @@
 #include "AVIBackupDialog.h"
 
+#include "ExportLog.h"
 #include "SaveToFileThread.h"
 #include "ui_AVIBackupDialog.h"
 
 #include <QCloseEvent>
-#include <QDebug>
 #include <QDir>
 #include <QFileDialog>
 #include <QPointer>
@@ -297,7 +297,7 @@ void AVIBackupDialog::backupFinished()
     // Handled once, when the current thread has really finished.
     if (!thread || !running || !thread->isFinished())
         return;
-    qDebug("AVIBackupDialog::backupFinished()");
+    qCDebug(lcExport, "AVIBackupDialog::backupFinished()");
     setRunning(false);
     QStringList written, skipped, failed;
     bool stopped = false;
@@ -344,5 +344,5 @@ void AVIBackupDialog::updateProgress(int value)
 void AVIBackupDialog::updateProgressImpl()
 {
     ui->progressBar->setValue(progress);
-    qDebug("progress : %d value:%d", progress, ui->progressBar->value());
+    qCDebug(lcExport, "progress : %d value:%d", progress, ui->progressBar->value());
 }

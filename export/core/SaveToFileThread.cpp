@@ -1,13 +1,13 @@
 #include "SaveToFileThread.h"
 
 #include "ChannelExporter.h"
+#include "ExportLog.h"
 #include "GprmcParser.h"
 #include "ParameterSets.h"
 #include "Reader.h"
 #include "StreamConfig.h"
 
 #include <QDateTime>
-#include <QDebug>
 #include <QDir>
 #include <QFileInfo>
 #include <QMutexLocker>
@@ -71,17 +71,17 @@ public:
         }
         const QVector<BankEntry> banks = recordStore ? QVector<BankEntry>() : reader->exportBanks();
         const QVector<FileRecord> files = recordStore ? reader->exportFiles() : QVector<FileRecord>();
-        qDebug("BK startTime: %s", qPrintable(QDateTime::fromSecsSinceEpoch(from).toString(Qt::ISODate)));
-        qDebug("BK endTime: %s", qPrintable(QDateTime::fromSecsSinceEpoch(to).toString(Qt::ISODate)));
+        qCDebug(lcExport, "BK startTime: %s", qPrintable(QDateTime::fromSecsSinceEpoch(from).toString(Qt::ISODate)));
+        qCDebug(lcExport, "BK endTime: %s", qPrintable(QDateTime::fromSecsSinceEpoch(to).toString(Qt::ISODate)));
         buffer.reset(new uint8_t[PacketBufferSize]);
         const int items = recordStore ? files.size() : banks.size();
         for (int i = 0; i < items && !thread->isStopped(); ++i) {
-            qDebug("New data read!!.....:%d.....start", i);
+            qCDebug(lcExport, "New data read!!.....:%d.....start", i);
             const bool loaded = recordStore ? reader->loadFileForExport(i, files[i], i > 0) > 0
                                             : reader->loadBankForExport(banks[i], i > 0) == 0;
-            qDebug("New data read!!.....:%d......end", i);
+            qCDebug(lcExport, "New data read!!.....:%d......end", i);
             if (!loaded) {
-                qWarning("[%s::%d]export: item %d of the range cannot be read; skipped", "SaveToFileThread::run",
+                qCWarning(lcExport, "[%s::%d]export: item %d of the range cannot be read; skipped", "SaveToFileThread::run",
                          __LINE__, i);
                 continue;
             }
@@ -90,7 +90,7 @@ public:
             tracks = recordStore ? reader->exportVideoTracks() : std::vector<VideoTrack>();
             readItem(i, items);
         }
-        qDebug("Play end!!!!!!!");
+        qCDebug(lcExport, "Play end!!!!!!!");
     }
 
     // Ends every lane: finalised and renamed, or removed when stopped.
@@ -243,7 +243,7 @@ private:
         l.active = false;
         l.result.status = ChannelResult::Status::Failed;
         l.result.reason = reason;
-        qDebug("can not open file [%s]: %s", qPrintable(l.exporter->videoPath()), qPrintable(reason));
+        qCDebug(lcExport, "can not open file [%s]: %s", qPrintable(l.exporter->videoPath()), qPrintable(reason));
         return false;
     }
 
@@ -309,7 +309,7 @@ private:
         }
         StreamConfig::Adts adts;
         if (!StreamConfig::parseAdts(head, size_t(got), &adts) || adts.channelConfig == 0) {
-            qWarning("[%s::%d]export: the recording's sound is not framed as ADTS; no audio track",
+            qCWarning(lcExport, "[%s::%d]export: the recording's sound is not framed as ADTS; no audio track",
                      "SaveToFileThread::run", __LINE__);
             return;
         }
@@ -397,7 +397,7 @@ bool SaveToFileThread::succeeded() const
 
 void SaveToFileThread::run()
 {
-    qDebug("SaveToFileThread::run...start");
+    qCDebug(lcExport, "SaveToFileThread::run...start");
     ExportRun job(reader, this);
     const QFileInfo base(basePath);
     const QString folder = base.path();
