@@ -1,7 +1,6 @@
 #include "PlaybackHost.h"
 
 #include "PlaybackController.h"
-#include "TelemetryRecords.h"
 
 PlaybackHost::PlaybackHost(Reader *reader, QObject *parent)
     : QObject(parent)
@@ -84,11 +83,17 @@ int PlaybackHost::playMode() const
     return controller->renderThread()->playMode();
 }
 
-int PlaybackHost::gpsSpeedKmh(int storageMode) const
+GpsFix PlaybackHost::currentGpsFix() const
 {
-    const GpsSample fix = controller->renderThread()->currentGpsFix();
-    // Record files give knots, the index store's NMEA text km/h.
-    return storageMode == 2 ? kmhFromKnots(fix.speed) : fix.speed;
+    return controller->renderThread()->currentGpsFix();
+}
+
+TelemetrySnapshotPtr PlaybackHost::telemetry(int index) const
+{
+    ReadThread::RecordingInfo info;
+    if (!controller->readThread()->recordingInfo(index, &info))
+        return nullptr;
+    return info.telemetry;
 }
 
 int PlaybackHost::currentIndex() const

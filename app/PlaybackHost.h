@@ -5,6 +5,7 @@
 // generation it was made in, and frames of an older generation are destroyed
 // when they arrive on the GUI thread.
 #include "H26xFrameItem.h"
+#include "TelemetryTrack.h"
 #include "TransportTarget.h"
 
 #include <QObject>
@@ -43,8 +44,10 @@ public:
     int deviceVolume() const;
     // The render thread's play mode (RenderThread::Mode).
     int playMode() const;
-    // Speed of the current GPS fix in km/h.
-    int gpsSpeedKmh(int storageMode) const;
+    // The GPS fix playback last passed (already in decimal degrees and km/h).
+    GpsFix currentGpsFix() const;
+    // The telemetry of a recording the read thread opened; null when unknown.
+    TelemetrySnapshotPtr telemetry(int index) const;
 
     int currentIndex() const override;
     void play() override;

@@ -2,6 +2,7 @@
 
 #include "LogCategories.h"
 #include "MySlider.h"
+#include "TelemetryTrack.h"
 #include "ui_ControlMenuWidget.h"
 
 #include <QSignalBlocker>
@@ -87,10 +88,11 @@ void ControlMenuWidget::setSpeedUnitKmh(bool kmh)
 
 void ControlMenuWidget::setGpsSpeed(int kmh)
 {
-    ui->KmNumber->display(unitKmh ? kmh : kmh * 1000 / 1609);
+    ui->KmNumber->display(speedInUnit(kmh, unitKmh));
 }
 
 void ControlMenuWidget::clearGpsSpeed()
 {
-    ui->KmNumber->display(0);
+    ui->KmNumber->display(QStringLiteral("--"));
 }
+

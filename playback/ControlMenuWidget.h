@@ -47,7 +47,7 @@ public slots:
     void setSpeedUnitKmh(bool kmh);
     // GPS speed in km/h, shown in the chosen unit.
     void setGpsSpeed(int kmh);
-    // No fix to show (another catalogue): the read-out as at start.
+    // No fix to show (none valid, or another catalogue): the read-out shows dashes.
     void clearGpsSpeed();
 
 signals:

@@ -550,6 +550,14 @@ std::vector<GSensorSample> Reader::gsensorSamples() const
     return playback.gsensor();
 }
 
+TelemetrySnapshot Reader::telemetrySnapshot() const
+{
+    QMutexLocker locker(&lock);
+    return buildTelemetrySnapshot(playback.forward(), playback.buffer().data(), playback.buffer().used(),
+                                  playback.isRecordFile(), playback.startTime(), playback.duration(),
+                                  playback.catalogueIndex());
+}
+
 qint64 Reader::startTime() const
 {
     QMutexLocker locker(&lock);

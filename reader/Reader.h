@@ -10,6 +10,7 @@
 #include "OpenSource.h"
 #include "PasswordCheck.h"
 #include "ReaderMuxContext.h"
+#include "TelemetryTrack.h"
 
 #include <QByteArray>
 #include <QMutex>
@@ -129,6 +130,9 @@ public:
     // The playback load.
     qint64 playbackPosition() const;
     std::vector<GSensorSample> gsensorSamples() const;
+    // The GPS fixes and G-sensor samples of the playback load on its own
+    // time line, taken whole under the lock (the position does not move).
+    TelemetrySnapshot telemetrySnapshot() const;
     qint64 startTime() const;
     qint64 endTime() const;
     quint32 duration() const;

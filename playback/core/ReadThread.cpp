@@ -38,12 +38,12 @@ int ReadThread::load(int index, bool backwardLoad, bool keepBuffer)
             reader->buildPlaybackBackwardIndex();
     }
     currentDBIndex = index;
-    gprmc = GprmcParser();
+    gpsNormaliser = GpsNormaliser(cardKind == 2);
     RecordingInfo info;
     info.index = index;
     info.startTime = reader->startTime();
     info.endTime = reader->endTime();
-    info.gsensor = reader->gsensorSamples();
+    info.telemetry = std::make_shared<const TelemetrySnapshot>(reader->telemetrySnapshot());
     info.audio = reader->audioDescription();
     info.tracks = reader->videoTracks();
     {
@@ -190,18 +190,11 @@ void ReadThread::route(int length, const FrameIndexEntry &entry)
             audioQueue.append(new H26xFrameItem(workBuffer.get(), length, entry));
         break;
     case FrameIndexEntry::Gps: {
-        // Converted exactly once, here: NMEA text (index store) or the
-        // camera's degrees-and-minutes and knots (record files).
-        GpsSample fix;
-        if (cardKind == 1)
-            fix = gprmc.feed(reinterpret_cast<const char *>(workBuffer.get()), length);
-        else if (length >= GpsSample::Size)
-            fix = normaliseRecordGps(GpsSample::load(workBuffer.get()));
-        else
+        // Normalised exactly once, here; the item carries a GpsFix.
+        GpsFix fix;
+        if (!gpsNormaliser.take(workBuffer.get(), length, entry, &fix))
             return;
-        uint8_t bytes[GpsSample::Size];
-        fix.store(bytes);
-        gpsQueue.append(new H26xFrameItem(bytes, GpsSample::Size, entry));
+        gpsQueue.append(new H26xFrameItem(reinterpret_cast<const uint8_t *>(&fix), int(sizeof fix), entry));
         break;
     }
     case FrameIndexEntry::GSensor:

@@ -4,11 +4,11 @@
 // the audio, GPS and G-sensor queues. At the end of a recording it moves on
 // to the next one (forward) or the previous one (backward).
 #include "FrameQueue.h"
-#include "GprmcParser.h"
 #include "CatalogueItems.h"
 #include "PaneView.h"
 #include "PlaybackWorker.h"
 #include "Reader.h"
+#include "TelemetryTrack.h"
 
 #include <QVector>
 
@@ -34,7 +34,7 @@ public:
         int index = -1;
         qint64 startTime = 0;
         qint64 endTime = 0;
-        std::vector<GSensorSample> gsensor;
+        TelemetrySnapshotPtr telemetry; // never null once opened
         AudioDescription audio;
         std::vector<VideoTrack> tracks;
     };
@@ -92,7 +92,7 @@ private:
     std::unique_ptr<uint8_t[]> workBuffer;
     FrameQueue videoQueues[Channels];
     FrameQueue audioQueue, gpsQueue, gsensorQueue;
-    GprmcParser gprmc;
+    GpsNormaliser gpsNormaliser;
     std::atomic<int> cardKind{1};
     std::atomic<int> channelCount{1};
     std::atomic<int> currentDBIndex{-1};

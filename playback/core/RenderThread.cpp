@@ -8,6 +8,8 @@
 #include <SDL.h>
 
 #include <cmath>
+#include <cstring>
+#include <type_traits>
 
 namespace {
 constexpr int BufferedBeforeShow = 3;   // a channel starts showing with more frames than this decoded
@@ -68,6 +70,9 @@ void RenderThread::stepBackward()
 void RenderThread::restartClock()
 {
     clockRestart = true;
+    // Repositioned: the fix of the old place no longer holds.
+    std::lock_guard<std::mutex> locker(stateLock);
+    gpsFix = GpsFix();
 }
 
 bool RenderThread::currentRecord(FrameIndexEntry *out) const
@@ -78,7 +83,7 @@ bool RenderThread::currentRecord(FrameIndexEntry *out) const
     return haveCurrent;
 }
 
-GpsSample RenderThread::currentGpsFix() const
+GpsFix RenderThread::currentGpsFix() const
 {
     std::lock_guard<std::mutex> locker(stateLock);
     return gpsFix;
@@ -113,6 +118,7 @@ void RenderThread::work()
     {
         std::lock_guard<std::mutex> locker(stateLock);
         haveCurrent = false;
+        gpsFix = GpsFix();
     }
     while (checkpoint()) {
         if (clockRestart.exchange(false)) {
@@ -272,9 +278,10 @@ void RenderThread::followTelemetry(qint64 ft, bool back)
         if (back ? head->timeMs() < ft : head->timeMs() > ft)
             break;
         H26xFrameItem *item = gps.take();
-        if (item->size() >= GpsSample::Size) {
+        if (item->size() == int(sizeof(GpsFix))) {
+            static_assert(std::is_trivially_copyable<GpsFix>::value, "a GpsFix travels as bytes");
             std::lock_guard<std::mutex> locker(stateLock);
-            gpsFix = GpsSample::load(item->data());
+            std::memcpy(&gpsFix, item->data(), sizeof gpsFix);
         }
         delete item;
     }

@@ -8,6 +8,7 @@
 #include "FrameQueue.h"
 #include "PaneView.h"
 #include "PlaybackWorker.h"
+#include "TelemetryTrack.h"
 
 #include <QElapsedTimer>
 #include <atomic>
@@ -62,7 +63,9 @@ public:
     // The record of the last shown frame of the leading channel; false
     // before one was shown.
     bool currentRecord(FrameIndexEntry *out) const;
-    GpsSample currentGpsFix() const;
+    // The GPS fix playback last passed; invalid (and of no recording) after
+    // a start or a reposition until the next fix arrives.
+    GpsFix currentGpsFix() const;
     Stats stats() const;
     void resetStats();
 
@@ -107,6 +110,6 @@ private:
     mutable std::mutex stateLock;
     FrameIndexEntry current;
     bool haveCurrent = false;
-    GpsSample gpsFix;
+    GpsFix gpsFix;
     Stats counters;
 };

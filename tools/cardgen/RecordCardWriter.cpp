@@ -86,8 +86,8 @@ QByteArray RecordCardWriter::telemetryPacket(const Recording &r, int second, con
     }
     item(3, 0, DriveModel::kSamplesPerSecond, g);
 
-    // Position in the NMEA degrees-and-minutes form, speed in knots; the two
-    // fix kinds keep the values at different places.
+    // Position and course in the NMEA degrees-and-minutes form, speed in
+    // knots; the two fix kinds keep the values at different places.
     const GpsFix &f = seg.fixes[second];
     const bool kind3 = second % 2 == 0;
     QByteArray fix(136, '\0');
@@ -96,7 +96,7 @@ QByteArray RecordCardWriter::telemetryPacket(const Recording &r, int second, con
     le::putF64(fix, at, DriveModel::nmeaDegreesMinutes(f.latitude));
     le::putF64(fix, at + 8, DriveModel::nmeaDegreesMinutes(f.longitude));
     le::putF64(fix, at + 16, f.speedKmh / 1.852);
-    le::putF64(fix, kind3 ? 40 : 124, f.course);
+    le::putF64(fix, kind3 ? 40 : 124, DriveModel::nmeaDegreesMinutes(f.course));
     item(2, quint32(fix.size()), 0, fix);
 
     // Items the viewer skips: type 1 entries are 20 bytes plus the length at
