@@ -32,11 +32,11 @@ const QList<ToolCommand> &toolCommands()
          "  --mf2-keys K0,K1,K2  the three MF2 key numbers\n",
          framesCommand},
         {"telemetry", "GPS track and G-sensor samples of one recording",
-         "usage: zidavova-tool telemetry SOURCE --entry N [--format json|csv|gpx] [--password TEXT]\n"
+         "usage: zidavova-tool telemetry SOURCE --entry N [--format json|csv|gpx|kml] [--password TEXT]\n"
          "                               [--mf2-keys K0,K1,K2]\n"
          "Prints the GPS fixes (decimal degrees, km/h) and G-sensor samples of catalogue entry N.\n"
          "  --entry N            catalogue index, as catalog prints it\n"
-         "  --format FORMAT      json (default), csv or gpx (GPX 1.1 track of the valid fixes)\n"
+         "  --format FORMAT      json (default), csv, gpx (GPX 1.1 track of the valid fixes) or kml (KML 2.2)\n"
          "  --password TEXT      password of a locked card, archive or MF2 recording\n"
          "  --mf2-keys K0,K1,K2  the three MF2 key numbers\n",
          telemetryCommand},

@@ -53,8 +53,8 @@ QString parseRecordingArgs(const QStringList &args, const QStringList &accepted,
         } else if (arg == QLatin1String("--format") && hasValue) {
             out->format = args[++i];
             if (out->format != QLatin1String("json") && out->format != QLatin1String("csv")
-                && out->format != QLatin1String("gpx"))
-                return QStringLiteral("--format wants json, csv or gpx");
+                && out->format != QLatin1String("gpx") && out->format != QLatin1String("kml"))
+                return QStringLiteral("--format wants json, csv, gpx or kml");
         } else if (arg == QLatin1String("--password") && hasValue) {
             out->password = args[++i].toUtf8();
             out->havePassword = true;
