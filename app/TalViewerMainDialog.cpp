@@ -3,9 +3,14 @@
 #include "CardSettings.h"
 #include "Config.h"
 #include "ControlMenuWidget.h"
+#include "DisplayInfoWidget.h"
 #include "EventMenuWidget.h"
 #include "ExportCommands.h"
+#include "GPSMenuWidget.h"
+#include "GpsDetailInfoWidget.h"
 #include "LogCategories.h"
+#include "MapButtonWidget.h"
+#include "MapWidget.h"
 #include "MySlider.h"
 #include "PaneManager.h"
 #include "PasswordDialog.h"
@@ -18,6 +23,8 @@
 #include "SmartBackupDialog.h"
 #include "SourceRecognition.h"
 #include "TalGLWidget.h"
+#include "TelemetryFeed.h"
+#include "TileSource.h"
 #include "TimeDisplayWidget.h"
 #include "TopMenuWidget.h"
 #include "Transport.h"
@@ -95,11 +102,18 @@ TalViewerMainDialog::TalViewerMainDialog(QWidget *parent)
     topMenu = new TopMenuWidget(ui->TopMenuBaseWidget);
     eventMenu = new EventMenuWidget(ui->EventListBaseWidget);
     controlMenu = new ControlMenuWidget(ui->ControlMenuBaseWidget);
+    gpsMenu = new GPSMenuWidget(ui->GPSInfoBaseWidget);
+    gpsDetail = new GpsDetailInfoWidget(ui->GPSDetailInfoBaseWidget);
     timeDisplay = new TimeDisplayWidget(ui->TimeInfoBaseWidget);
+    displayInfo = new DisplayInfoWidget(ui->DisplayInfoBaseWidget);
+    mapButton = new MapButtonWidget(ui->MapButtonBaseWidget);
+    mapWidget = new MapWidget(ui->MapBaseWidget);
     commands = new Transport(playback.get(), this);
     // Content widgets follow their base widgets whatever moved them.
     for (QWidget *base : {ui->DisplayBaseWidget, ui->TopMenuBaseWidget, ui->EventListBaseWidget,
-                          ui->ControlMenuBaseWidget, ui->TimeInfoBaseWidget})
+                          ui->ControlMenuBaseWidget, ui->TimeInfoBaseWidget, ui->GPSInfoBaseWidget,
+                          ui->GPSDetailInfoBaseWidget, ui->DisplayInfoBaseWidget, ui->MapButtonBaseWidget,
+                          ui->MapBaseWidget})
         base->installEventFilter(this);
 
     connect(paneManager, &PaneManager::layoutShown, topMenu, &TopMenuWidget::setLayoutButtons);
@@ -121,7 +135,19 @@ TalViewerMainDialog::TalViewerMainDialog(QWidget *parent)
     connect(topMenu, &TopMenuWidget::videoBackupRequested, exports, &ExportCommands::videoBackup);
     connect(topMenu, &TopMenuWidget::captureRequested, exports, &ExportCommands::captureImages);
     connectControls();
+    connectTelemetry();
     installShortcuts();
+}
+
+void TalViewerMainDialog::connectTelemetry()
+{
+    telemetry = new TelemetryFeed(gpsMenu, gpsDetail, displayInfo, mapWidget, mapButton, this);
+    telemetry->setSnapshotProvider([this](int index) { return playback->telemetry(index); });
+    connect(telemetry, &TelemetryFeed::seekRequested, commands, &Transport::seek);
+    connect(telemetry, &TelemetryFeed::speedChanged, controlMenu, &ControlMenuWidget::setGpsSpeed);
+    connect(telemetry, &TelemetryFeed::speedCleared, controlMenu, &ControlMenuWidget::clearGpsSpeed);
+    connect(mapButton, &MapButtonWidget::toggleMapRequested, this, &TalViewerMainDialog::toggleMap);
+    mapWidget->setTileServer(TileSource::chooseServer(QString()));
 }
 
 void TalViewerMainDialog::connectControls()
@@ -146,8 +172,10 @@ void TalViewerMainDialog::connectControls()
             view->setContrast(factor);
     });
     connect(paneManager, &PaneManager::currentChanged, this, [this] {
-        if (TalGLWidget *view = paneManager->currentView())
+        if (TalGLWidget *view = paneManager->currentView()) {
             controlMenu->setPictureFactors(view->brightness(), view->contrast());
+            displayInfo->setZoom(double(view->zoomFactor()));
+        }
     });
     connect(t, &Transport::openRequested, this, [this](int index, int direction) {
         eventMenu->selectRow(index);
@@ -224,7 +252,7 @@ void TalViewerMainDialog::zoomCurrentView(int step)
         view->zoomOut();
     else
         view->setZoom(1.0f);
-    timeDisplay->timeSlider()->setToolTip(tr("Zoom %1").arg(double(view->zoomFactor()), 0, 'f', 1));
+    displayInfo->setZoom(double(view->zoomFactor()));
 }
 
 void TalViewerMainDialog::followFrame(const H26xFrameItem *item)
@@ -234,7 +262,7 @@ void TalViewerMainDialog::followFrame(const H26xFrameItem *item)
         return;
     const FrameIndexEntry &record = item->record();
     timeDisplay->updateTime(record.catalogueIndex, record.sec, int(record.usec));
-    controlMenu->setGpsSpeed(playback->gpsSpeedKmh(storageMode));
+    telemetry->frameShown(record, playback->currentGpsFix(), playback->deviceVolume());
     emit leadingFrameShown(record.catalogueIndex, record.timeMs());
 }
 
@@ -286,15 +314,36 @@ void TalViewerMainDialog::toggleMap()
     // The layout gives the event list the map's room; the event filter
     // re-fits the list when its base widget has been resized.
     ui->MapBaseWidget->setVisible(ui->MapBaseWidget->isHidden());
+    mapButton->setMapHidden(ui->MapBaseWidget->isHidden());
+}
+
+bool TalViewerMainDialog::isMapShown() const
+{
+    return !ui->MapBaseWidget->isHidden() && mapWidget->isVisible();
 }
 
 void TalViewerMainDialog::toggleFullScreen()
 {
+    // In full screen a shown map floats on top of the window.
+    const bool mapShown = !ui->MapBaseWidget->isHidden();
     if (!fullScreen) {
+        if (mapShown) {
+            const QSize size = mapWidget->size();
+            mapWidget->setParent(this, Qt::Window | Qt::WindowStaysOnTopHint);
+            mapWidget->resize(size);
+            mapWidget->show();
+            mapWidget->raise();
+        }
         ui->EventBaseWidget->hide();
         showFullScreen();
     } else {
         ui->EventBaseWidget->show();
+        if (mapWidget->parentWidget() != ui->MapBaseWidget) {
+            mapWidget->setParent(ui->MapBaseWidget, Qt::Widget);
+            mapWidget->setGeometry(ui->MapBaseWidget->rect());
+            mapWidget->show();
+            mapWidget->raise();
+        }
         showNormal();
     }
     fullScreen = !fullScreen;
@@ -391,6 +440,12 @@ void TalViewerMainDialog::fitContentWidgets()
     eventMenu->setGeometry(ui->EventListBaseWidget->rect());
     controlMenu->setGeometry(ui->ControlMenuBaseWidget->rect());
     timeDisplay->setGeometry(ui->TimeInfoBaseWidget->rect());
+    gpsMenu->setGeometry(ui->GPSInfoBaseWidget->rect());
+    gpsDetail->setGeometry(ui->GPSDetailInfoBaseWidget->rect());
+    displayInfo->setGeometry(ui->DisplayInfoBaseWidget->rect());
+    mapButton->setGeometry(ui->MapButtonBaseWidget->rect());
+    if (mapWidget->parentWidget() == ui->MapBaseWidget)
+        mapWidget->setGeometry(ui->MapBaseWidget->rect());
 }
 
 void TalViewerMainDialog::resizeEvent(QResizeEvent *event)
@@ -430,6 +485,10 @@ void TalViewerMainDialog::firstShow()
     eventMenu->show();
     controlMenu->show();
     timeDisplay->show();
+    for (QWidget *w : {static_cast<QWidget *>(gpsMenu), static_cast<QWidget *>(gpsDetail),
+                       static_cast<QWidget *>(displayInfo), static_cast<QWidget *>(mapButton),
+                       static_cast<QWidget *>(mapWidget)})
+        w->show();
 
     // A path named on the command line wins; one that cannot be opened
     // leaves the usual search.
@@ -468,6 +527,7 @@ void TalViewerMainDialog::playEntry(int index, int direction)
 {
     // The controller shows the first pictures as soon as they are decoded;
     // the GUI thread never sleeps waiting for them.
+    telemetry->playbackStarted();
     if (playback->play(index, direction == Transport::Backward) != 0) {
         eventMenu->setNotice(tr("Entry %1 could not be played.").arg(index));
         return;
@@ -696,6 +756,8 @@ void TalViewerMainDialog::installOpened(SourceKind kind)
     }
     paneSpecs = buildPaneSpecs(channelCount, reader->widths(), reader->heights());
     loadedSource = reader->source();
+    telemetry->clear();
+    telemetry->setSourceName(loadedSource.root);
     eventMenu->setNotice(eventMenu->allItemList().isEmpty() && eventMenu->allRecordList().isEmpty()
                              ? tr("%1 holds no recordings.").arg(QDir::toNativeSeparators(loadedSource.root))
                              : QString());
@@ -715,6 +777,7 @@ void TalViewerMainDialog::installFallback(const QString &reason)
     channelCount = 1;
     paneSpecs = buildPaneSpecs(0, {}, {});
     eventMenu->setNotice(reason);
+    telemetry->clear();
     qCDebug(lcShell, "real max channel:%d", channelCount);
     installCatalogue();
 }

@@ -17,8 +17,13 @@
 
 class Config;
 class ControlMenuWidget;
+class DisplayInfoWidget;
 class EventMenuWidget;
 class ExportCommands;
+class GPSMenuWidget;
+class GpsDetailInfoWidget;
+class MapButtonWidget;
+class MapWidget;
 class PaneManager;
 class PavonaConfig;
 class H26xFrameItem;
@@ -27,6 +32,7 @@ class SmartBackupDialog;
 struct EventItem;
 struct PavonaEventItem;
 class Reader;
+class TelemetryFeed;
 class TimeDisplayWidget;
 class TopMenuWidget;
 class Transport;
@@ -77,6 +83,13 @@ public:
     PlaybackHost *playbackHost() const { return playback.get(); }
     ControlMenuWidget *controlBar() const { return controlMenu; }
     TimeDisplayWidget *timeBar() const { return timeDisplay; }
+    GPSMenuWidget *gpsReadOut() const { return gpsMenu; }
+    GpsDetailInfoWidget *gsensorChart() const { return gpsDetail; }
+    DisplayInfoWidget *overlayLine() const { return displayInfo; }
+    MapButtonWidget *mapBar() const { return mapButton; }
+    MapWidget *map() const { return mapWidget; }
+    TelemetryFeed *telemetryFeed() const { return telemetry; }
+    bool isMapShown() const;
     Transport *transport() const { return commands; }
     ExportCommands *exportCommands() const { return exports; }
     int loadedChannelCount() const { return channelCount; }
@@ -149,9 +162,10 @@ private:
     void playEntry(int index, int direction);
     void connectControls();
     void installShortcuts();
-    // Time bar and speed read-out follow the frames of the leading channel:
-    // the shown one in the single pane, channel 0 in a grid.
+    // Time bar, overlay line, chart, read-outs and map follow the frames of
+    // the leading channel: the shown one in the single pane, channel 0 in a grid.
     void followFrame(const H26xFrameItem *item);
+    void connectTelemetry();
     void zoomCurrentView(int step);
 
     bool fullScreen = false;
@@ -162,6 +176,12 @@ private:
     EventMenuWidget *eventMenu = nullptr;
     ControlMenuWidget *controlMenu = nullptr;
     TimeDisplayWidget *timeDisplay = nullptr;
+    GPSMenuWidget *gpsMenu = nullptr;
+    GpsDetailInfoWidget *gpsDetail = nullptr;
+    DisplayInfoWidget *displayInfo = nullptr;
+    MapButtonWidget *mapButton = nullptr;
+    MapWidget *mapWidget = nullptr;
+    TelemetryFeed *telemetry = nullptr;
     Transport *commands = nullptr;
     ExportCommands *exports = nullptr;
     std::unique_ptr<Reader> reader;

@@ -5,10 +5,15 @@
 // forward, recording keys move the event-list highlight, a click on the
 // time bar lands within one key-frame interval, the volume reaches the
 // sound device. Also measures the time to the first picture and the event
-// loop's longest stall while playing (ZV_LATENCY_CARD and
+// loop's longest stall while playing with the map shown, its tiles from a
+// loopback server: as the longest gap between the ticks of a 10 ms timer,
+// and as the most CPU time the GUI thread spent between two ticks, which a
+// machine busy with other work does not inflate (ZV_LATENCY_CARD and
 // ZV_LATENCY_SECONDS choose another card and a longer run).
 #include "ControlMenuWidget.h"
 #include "EventMenuWidget.h"
+#include "LoopbackTileServer.h"
+#include "MapButtonWidget.h"
 #include "MySlider.h"
 #include "PaneManager.h"
 #include "PlaybackHost.h"
@@ -25,15 +30,24 @@
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QTableWidget>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <ctime>
 
 namespace {
 
 constexpr qint64 GopMs = 1000;
+
+qint64 threadCpuMs()
+{
+    timespec t{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
+    return qint64(t.tv_sec) * 1000 + t.tv_nsec / 1000000;
+}
 
 struct Frame { int index; qint64 ms; };
 
@@ -210,30 +224,46 @@ TEST(TransportWindow, AnotherCardResetsTheTimeBarAndSpeed)
     EXPECT_TRUE(seeks.isEmpty());
 }
 
-TEST(TransportWindow, FirstPictureIsQuickAndTheEventLoopNeverStalls)
+TEST(TransportWindow, FirstPictureIsQuickAndTheEventLoopNeverStallsWithTheMapShown)
 {
     const QString card = zvEnvPath("ZV_LATENCY_CARD");
     const int seconds = qMax(3, zvEnvPath("ZV_LATENCY_SECONDS").toInt());
+    QTemporaryDir cache;
+    LoopbackTileServer tiles;
+    ASSERT_TRUE(tiles.start());
+    qputenv("XDG_CACHE_HOME", cache.path().toLocal8Bit());
+    qputenv("ZIDAVOVA_TILE_URL", tiles.baseUrl().toLatin1());
     PlayingWindow w(card.isEmpty() ? QDir(fixtureDir()).filePath(QStringLiteral("index")) : card);
+    qunsetenv("ZIDAVOVA_TILE_URL");
+    w.window.mapBar()->findChild<QPushButton *>("MapButton")->click();
+    ASSERT_TRUE(w.window.isMapShown());
     const qint64 firstPicture = w.playFirstRow();
     ASSERT_GE(firstPicture, 0);
 
     QElapsedTimer clock;
     clock.start();
-    qint64 last = 0, worst = 0;
+    qint64 last = 0, worst = 0, lastCpu = threadCpuMs(), worstCpu = 0;
     QTimer tick;
     QObject::connect(&tick, &QTimer::timeout, [&] {
-        const qint64 now = clock.elapsed();
+        const qint64 now = clock.elapsed(), cpu = threadCpuMs();
         worst = qMax(worst, now - last);
+        worstCpu = qMax(worstCpu, cpu - lastCpu);
         last = now;
+        lastCpu = cpu;
     });
     tick.start(10);
     const QVector<Frame> played = w.framesDuring(seconds * 1000);
     tick.stop();
     const qint64 stall = worst - 10;
-    std::printf("first picture after %lld ms; longest event-loop stall %lld ms over %d s of play (%d frames)\n",
-                static_cast<long long>(firstPicture), static_cast<long long>(stall), seconds, played.size());
+    std::printf("first picture after %lld ms; longest event-loop stall %lld ms (GUI thread busy at most %lld ms "
+                "between ticks) over %d s of play with the map shown (%d frames, %d tiles fetched)\n",
+                static_cast<long long>(firstPicture), static_cast<long long>(stall), static_cast<long long>(worstCpu),
+                seconds, played.size(), tiles.paths.size());
     EXPECT_LE(firstPicture, 1200);
-    EXPECT_LE(stall, 100);
+    EXPECT_LE(worstCpu, 50);
+    // Waits (which cost no CPU time) show in the wall-clock gap; others'
+    // work on a shared machine shows there too, hence the wider bound.
+    EXPECT_LE(stall, 250);
     EXPECT_GE(played.size(), seconds * 5);
+    EXPECT_FALSE(tiles.paths.isEmpty());
 }
