@@ -147,7 +147,41 @@ void TalViewerMainDialog::connectTelemetry()
     connect(telemetry, &TelemetryFeed::speedChanged, controlMenu, &ControlMenuWidget::setGpsSpeed);
     connect(telemetry, &TelemetryFeed::speedCleared, controlMenu, &ControlMenuWidget::clearGpsSpeed);
     connect(mapButton, &MapButtonWidget::toggleMapRequested, this, &TalViewerMainDialog::toggleMap);
-    mapWidget->setTileServer(TileSource::chooseServer(QString()));
+    // Thresholds the user chose are kept in the viewer's settings.
+    connect(telemetry, &TelemetryFeed::thresholdsChanged, this, [](const HarshThresholds &t) {
+        Config config;
+        // A file that cannot be read is not overwritten with defaults.
+        if (!config.load()) {
+            qCWarning(lcShell, "harsh-event thresholds not saved: %s", qPrintable(config.error()));
+            return;
+        }
+        config.values.hardBrakingMilliG = t.brakingMilliG;
+        config.values.hardAccelerationMilliG = t.accelerationMilliG;
+        config.values.impactMilliG = t.impactMilliG;
+        if (!config.save())
+            qCWarning(lcShell, "harsh-event thresholds not saved: %s", qPrintable(config.error()));
+    });
+}
+
+void TalViewerMainDialog::applyViewerSettings()
+{
+    Config config;
+    if (!config.load())
+        qCWarning(lcShell, "%s", qPrintable(config.error()));
+    controlMenu->setSpeedUnitKmh(config.speedKmh());
+    telemetry->setSpeedUnitKmh(config.speedKmh());
+    const bool overspeedEvents = config.values.events[6];
+    telemetry->setOverspeedLimit(overspeedEvents ? config.values.overspeedLimit : 0);
+    // ZIDAVOVA_TILE_URL wins over the setting; neither set: the default
+    // server. A setting that is set but empty (not null) switches tiles off.
+    const QString setting = !config.tileServerSet() ? QString()
+                            : config.tileServer().isNull() ? QStringLiteral("") : config.tileServer();
+    mapWidget->setTileServer(TileSource::chooseServer(setting));
+    HarshThresholds thresholds;
+    thresholds.brakingMilliG = config.values.hardBrakingMilliG;
+    thresholds.accelerationMilliG = config.values.hardAccelerationMilliG;
+    thresholds.impactMilliG = config.values.impactMilliG;
+    telemetry->setThresholds(thresholds);
 }
 
 void TalViewerMainDialog::connectControls()
@@ -490,6 +524,7 @@ void TalViewerMainDialog::firstShow()
                        static_cast<QWidget *>(mapWidget)})
         w->show();
 
+    applyViewerSettings();
     // A path named on the command line wins; one that cannot be opened
     // leaves the usual search.
     if (startPathArgument.isEmpty() || loadPath(startPathArgument) != 0)

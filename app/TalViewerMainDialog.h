@@ -131,6 +131,9 @@ public slots:
     void playPavonaItem(PavonaEventItem *item);
     // Render, decode and read threads, in that order.
     void stopThreads();
+    // Reads the viewer's settings again: the speed unit of the read-out and
+    // the chart, the overspeed line, the map's tile server.
+    void applyViewerSettings();
 
 signals:
     // A frame of the leading channel reached the panes (media time in ms).

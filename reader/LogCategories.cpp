@@ -7,6 +7,7 @@ Q_LOGGING_CATEGORY(lcDemux, "zidavova.demux")
 Q_LOGGING_CATEGORY(lcPlayback, "zidavova.playback")
 Q_LOGGING_CATEGORY(lcAudio, "zidavova.audio")
 Q_LOGGING_CATEGORY(lcShell, "zidavova.shell")
+Q_LOGGING_CATEGORY(lcTelemetry, "zidavova.telemetry")
 
 namespace {
 

@@ -10,6 +10,7 @@ Q_DECLARE_LOGGING_CATEGORY(lcDemux)
 Q_DECLARE_LOGGING_CATEGORY(lcPlayback)
 Q_DECLARE_LOGGING_CATEGORY(lcAudio)
 Q_DECLARE_LOGGING_CATEGORY(lcShell)
+Q_DECLARE_LOGGING_CATEGORY(lcTelemetry)
 
 // Installs the filter that keeps warnings and errors on; quiet also turns
 // the diagnostic (debug and info) lines of every category off.

@@ -24,13 +24,17 @@ QColor eventColour(HarshEvent::Kind kind)
     return Qt::white;
 }
 
-QPushButton *overlayButton(const QString &text, const QString &tip, QWidget *parent)
+QPushButton *overlayButton(const QString &text, const QString &tip, int width, QWidget *parent)
 {
     auto *button = new QPushButton(text, parent);
-    button->setMaximumWidth(50);
-    button->setFixedHeight(22);
+    button->setFixedSize(width, 22);
     button->setToolTip(tip);
     button->setFocusPolicy(Qt::NoFocus);
+    // Readable over any tile; a pressed toggle shows blue.
+    button->setStyleSheet(QStringLiteral(
+        "QPushButton { color: white; background: rgba(40,40,40,190); border: 1px solid rgba(255,255,255,90);"
+        " border-radius: 3px; padding: 0px 2px; }"
+        "QPushButton:checked { background: rgba(30,110,230,220); }"));
     return button;
 }
 
@@ -50,14 +54,14 @@ MapWidget::MapWidget(QWidget *parent)
     fill->setContentsMargins(0, 0, 0, 0);
     fill->addWidget(map);
 
-    zoomInButton = overlayButton(QStringLiteral("+"), tr("Zoom in"), map);
-    zoomOutButton = overlayButton(QStringLiteral("-"), tr("Zoom out"), map);
-    testButton = overlayButton(QStringLiteral("test"), tr("Demonstration drive"), map);
+    zoomInButton = overlayButton(QStringLiteral("+"), tr("Zoom in"), 28, map);
+    zoomOutButton = overlayButton(QStringLiteral("-"), tr("Zoom out"), 28, map);
+    testButton = overlayButton(QStringLiteral("test"), tr("Demonstration drive"), 50, map);
     testButton->setCheckable(true);
-    followButton = overlayButton(tr("Follow"), tr("Keep the vehicle in the middle of the map"), map);
+    followButton = overlayButton(tr("Follow"), tr("Keep the vehicle in the middle of the map"), 56, map);
     followButton->setCheckable(true);
     followButton->setChecked(true);
-    fitButton = overlayButton(tr("Fit"), tr("Show the whole route"), map);
+    fitButton = overlayButton(tr("Fit"), tr("Show the whole route"), 56, map);
     fitButton->setCheckable(true);
     label = new QLabel(map);
     label->setFont(QFont(QStringLiteral("Arial"), 10));

@@ -1,5 +1,7 @@
 #include "TileLoader.h"
 
+#include "LogCategories.h"
+
 #include <QBuffer>
 #include <QDateTime>
 #include <QDir>
@@ -263,7 +265,7 @@ void TileLoader::finished(const TileKey &key, QNetworkReply *reply)
         const qint64 pause =
             missing ? MissingTileRetryMs : qMin(LongestRetryMs, FirstRetryMs << qMin(f.attempts - 1, 10));
         f.retryAtMs = clock.elapsed() + pause;
-        qDebug("map tile %d/%d/%d failed (HTTP %d, %s); next try in %lld s", key.zoom, key.x, key.y, status,
+        qCDebug(lcTelemetry, "map tile %d/%d/%d failed (HTTP %d, %s); next try in %lld s", key.zoom, key.x, key.y, status,
                qPrintable(reply->errorString()), static_cast<long long>(pause / 1000));
     }
     schedule();

@@ -72,6 +72,9 @@ void visitKeys(Values &v, Visitor &&f)
     f("System/Voltage", v.voltage, 0, 255);
     f("System/AutoParking", v.autoParking, 0, 255);
     f("System/AutoShutdownTimer", v.autoShutdownTimer, 0, INT_MAX);
+    f("Telemetry/HardBrakingMilliG", v.hardBrakingMilliG, 50, 8000);
+    f("Telemetry/HardAccelerationMilliG", v.hardAccelerationMilliG, 50, 8000);
+    f("Telemetry/ImpactMilliG", v.impactMilliG, 50, 8000);
 }
 
 const QString TileServerKey = QStringLiteral("Map/TileServer");

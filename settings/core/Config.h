@@ -64,6 +64,10 @@ struct ConfigValues {
     // built-in default; set to empty switches online tiles off.
     bool tileServerSet = false;
     QString tileServer;
+    // Telemetry (beyond the camera's keys): harsh-event thresholds, milli-g.
+    int hardBrakingMilliG = 400;
+    int hardAccelerationMilliG = 300;
+    int impactMilliG = 1500;
 
     bool operator==(const ConfigValues &o) const;
     bool operator!=(const ConfigValues &o) const { return !(*this == o); }

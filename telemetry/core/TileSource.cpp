@@ -1,5 +1,7 @@
 #include "TileSource.h"
 
+#include "LogCategories.h"
+
 #include <QtGlobal>
 
 QString TileSource::defaultServer()
@@ -32,7 +34,7 @@ TileSource::TileSource(const QString &baseUrl, const QString &tilePath, int tile
     online = baseParsed.isValid() && (scheme == QLatin1String("http") || scheme == QLatin1String("https")) &&
              !baseParsed.host().isEmpty() && baseParsed.query().isEmpty() && baseParsed.fragment().isEmpty();
     if (!online && !base.isEmpty())
-        qWarning("tile server \"%s\" is not an http or https address: online map tiles are off", qPrintable(base));
+        qCWarning(lcTelemetry, "tile server \"%s\" is not an http or https address: online map tiles are off", qPrintable(base));
 }
 
 QUrl TileSource::tileUrl(int zoom, int x, int y) const

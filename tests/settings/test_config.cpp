@@ -30,7 +30,8 @@ QStringList expectedKeys()
         "System/LED_Driving_Type", "System/LED_Driving_Twinkling_Speed", "System/LED_Parking_Type",
         "System/LED_Parking_Twinkling_Speed", "System/ConnectedCamera_Front", "System/ConnectedCamera_Cam2",
         "System/ConnectedCamera_Cam3", "System/ConnectedCamera_Cam4", "System/Voltage", "System/AutoParking",
-        "System/AutoShutdownTimer"};
+        "System/AutoShutdownTimer", "Telemetry/HardBrakingMilliG", "Telemetry/HardAccelerationMilliG",
+        "Telemetry/ImpactMilliG"};
     keys.sort();
     return keys;
 }

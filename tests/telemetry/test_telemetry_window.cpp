@@ -2,8 +2,9 @@
 // tiles from a loopback server: the marker walks the recording's route, the
 // chart cursor walks the chart, the speed read-out shows what the command
 // line lists, a click on the chart seeks there, and "Export route…" writes
-// what `telemetry --format gpx` writes. With ZV_SCREENSHOT set, the window
-// is saved there (the README's picture).
+// what `telemetry --format gpx` writes; the viewer's settings switch the
+// speed to MPH and set the harsh-event thresholds. With ZV_SCREENSHOT set,
+// the window is saved there.
 #include "ControlMenuWidget.h"
 #include "EventMenuWidget.h"
 #include "GpsDetailInfoWidget.h"
@@ -14,6 +15,7 @@
 #include "MyQChartView.h"
 #include "PaneManager.h"
 #include "ProcessRun.h"
+#include "SettingsTestHome.h"
 #include "TalViewerMainDialog.h"
 #include "TelemetryFeed.h"
 #include "TileMapControl.h"
@@ -21,6 +23,7 @@
 #include "fixture_paths.h"
 
 #include <QDir>
+#include <QLabel>
 #include <QLCDNumber>
 #include <QPushButton>
 #include <QSet>
@@ -59,7 +62,7 @@ QVector<CsvFix> csvFixes(const QString &card, int entry)
 
 TEST(TelemetryWindow, MarkerAndCursorFollowPlaybackAndTheChartSeeks)
 {
-    QTemporaryDir home;
+    SettingsTestHome home;
     LoopbackTileServer server;
     ASSERT_TRUE(server.start());
     qputenv("XDG_CACHE_HOME", home.path().toLocal8Bit());
@@ -137,5 +140,16 @@ TEST(TelemetryWindow, MarkerAndCursorFollowPlaybackAndTheChartSeeks)
     QString error;
     ASSERT_TRUE(window.telemetryFeed()->exportRoute(path, &error)) << qPrintable(error);
     EXPECT_EQ(readFile(path), toolOutput(Tool, {"telemetry", card, "--entry", QString::number(window.telemetryFeed()->recordingIndex()), "--format", "gpx"}));
+
+    // The viewer's settings: miles per hour for the read-out and the chart, other thresholds.
+    const double kmhTop = window.gsensorChart()->speedAxisTop();
+    ASSERT_TRUE(QDir().mkpath(home.documents() + "/ZidavOva"));
+    ASSERT_TRUE(writeFile(home.documents() + "/ZidavOva/config.ini",
+                          "[Event]\nDiaplay_KM=false\n[Telemetry]\nHardBrakingMilliG=250\n"));
+    window.applyViewerSettings();
+    EXPECT_EQ(window.controlBar()->findChild<QLabel *>("kmLabel")->text(), "MPH");
+    EXPECT_LT(window.gsensorChart()->speedAxisTop(), kmhTop * 0.7);
+    EXPECT_EQ(window.telemetryFeed()->thresholds().brakingMilliG, 250);
     window.close();
+    qunsetenv("ZIDAVOVA_TILE_URL");
 }
