@@ -14,7 +14,9 @@
 #include "TileMapControl.h"
 #include "TileMath.h"
 
+#include <QApplication>
 #include <QElapsedTimer>
+#include <QMouseEvent>
 #include <QNetworkDiskCache>
 #include <QSet>
 #include <QSignalSpy>
@@ -397,4 +399,88 @@ TEST(MapDemonstration, OneToggleOneTimerAndPlaybackEndsIt)
     map.test();
     feed.playbackStarted();
     EXPECT_FALSE(map.demonstrationRunning());
+}
+
+// A click on the route plays from the route point under it; a drag moves
+// the view and ends following without playing anything.
+TEST(MapRoute, ClickSeeksDragPans)
+{
+    MapWidget map;
+    map.resize(400, 250);
+    map.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&map));
+    std::vector<GpsFix> fixes;
+    for (int i = 0; i < 5; ++i)
+        fixes.push_back(fixAt(1, i * 1000, {48.1087 - i * 0.0002, 11.5235}, 40 + i * 5));
+    map.setRoute(*snapshotOf(1, 5000000, {}, fixes), {});
+    TileMapControl *control = map.mapControl();
+    QSignalSpy clicks(&map, &MapWidget::routeClicked);
+    QTest::mouseClick(control, Qt::LeftButton, {}, control->screenPosition(fixes[3].position).toPoint() + QPoint(3, 0));
+    ASSERT_EQ(clicks.count(), 1);
+    EXPECT_EQ(clicks.first().at(0).toLongLong(), fixes[3].timeMs);
+    // Far from the route: nothing.
+    QTest::mouseClick(control, Qt::LeftButton, {}, control->screenPosition(fixes[3].position).toPoint() + QPoint(60, 0));
+    EXPECT_EQ(clicks.count(), 1);
+
+    ASSERT_TRUE(map.isFollowing());
+    const GeoPoint before = control->view();
+    QTest::mousePress(control, Qt::LeftButton, {}, QPoint(200, 125));
+    // QTest's moves carry no held button.
+    QMouseEvent move(QEvent::MouseMove, QPointF(260, 150), Qt::NoButton, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(control, &move);
+    QTest::mouseRelease(control, Qt::LeftButton, {}, QPoint(260, 150));
+    EXPECT_EQ(clicks.count(), 1);
+    EXPECT_FALSE(map.isFollowing());
+    EXPECT_NE(control->view(), before);
+}
+
+// Next and previous go from event to event even though a seek lands on the
+// key frame before the event.
+TEST(TelemetryFeed, NextAndPreviousHarshEvent)
+{
+    GPSMenuWidget readOut;
+    GpsDetailInfoWidget chart;
+    DisplayInfoWidget overlay;
+    MapWidget map;
+    MapButtonWidget bar;
+    TelemetryFeed feed(&readOut, &chart, &overlay, &map, &bar);
+    // Hard stops at 5 s and 12 s of a 20 s recording.
+    std::vector<GSensorPoint> samples;
+    for (int ms = 0; ms < 20000; ms += 100) {
+        const bool braking = (ms >= 5000 && ms < 6000) || (ms >= 12000 && ms < 13000);
+        samples.push_back({qint64(ms) * 1000, quint16(braking ? 300 : 1000), 1000, 2000});
+    }
+    feed.setSnapshotProvider([&](int index) { return snapshotOf(index, 20000000, samples); });
+    QSignalSpy seeks(&feed, &TelemetryFeed::seekRequested);
+    FrameIndexEntry frame;
+    frame.catalogueIndex = 4;
+    const auto showAt = [&](qint64 ms) {
+        frame.sec = quint32(1678772730 + ms / 1000);
+        frame.usec = quint32(ms % 1000 * 1000);
+        feed.frameShown(frame, GpsFix(), 64);
+    };
+    ASSERT_EQ(feed.events().size(), 0u);
+    showAt(1000);
+    ASSERT_EQ(feed.events().size(), 2u);
+    EXPECT_EQ(readOut.text("eventLabel"), "2 harsh events");
+    const struct { bool next; qint64 landAtMs; qint64 expectSecond; } steps[] = {
+        {true, 1000, 3},     // first event, entered 2 s early
+        {true, 2000, 10},    // the seek landed a key frame early: still the next one
+        {false, 9000, 3},
+        {false, 4000, 3},    // at the first: its start again
+        {true, 15000, -1},   // past the last: nothing
+        {false, 15000, 10},
+    };
+    for (const auto &s : steps) {
+        seeks.clear();
+        showAt(s.landAtMs);
+        s.next ? feed.nextEvent() : feed.previousEvent();
+        if (s.expectSecond < 0) {
+            EXPECT_TRUE(seeks.isEmpty()) << s.landAtMs;
+            continue;
+        }
+        ASSERT_EQ(seeks.count(), 1) << s.landAtMs;
+        EXPECT_EQ(seeks.first().at(0).toInt(), 4);
+        EXPECT_EQ(seeks.first().at(1).toLongLong(), 1678772730 + s.expectSecond) << s.landAtMs;
+    }
 }

@@ -141,6 +141,14 @@ TEST(TelemetryWindow, MarkerAndCursorFollowPlaybackAndTheChartSeeks)
     ASSERT_TRUE(window.telemetryFeed()->exportRoute(path, &error)) << qPrintable(error);
     EXPECT_EQ(readFile(path), toolOutput(Tool, {"telemetry", card, "--entry", QString::number(window.telemetryFeed()->recordingIndex()), "--format", "gpx"}));
 
+    // In full screen the map floats on top; back from it, it is in its place again.
+    window.toggleFullScreen();
+    EXPECT_TRUE(window.map()->isWindow());
+    EXPECT_TRUE(window.map()->isVisible());
+    window.toggleFullScreen();
+    EXPECT_FALSE(window.map()->isWindow());
+    EXPECT_EQ(window.map()->size(), QSize(350, 250));
+
     // The viewer's settings: miles per hour for the read-out and the chart, other thresholds.
     const double kmhTop = window.gsensorChart()->speedAxisTop();
     ASSERT_TRUE(QDir().mkpath(home.documents() + "/ZidavOva"));
