@@ -162,10 +162,12 @@ TEST(MapTiles, ServerThatNeverAnswersStallsNothingAndTheMarkerIsDrawn)
     MapWidget map;
     map.resize(400, 250);
     map.mapControl()->tileLoader()->setCacheDirectory(cache.path());
-    map.mapControl()->tileLoader()->setTransferTimeout(300);
+    map.mapControl()->tileLoader()->setTransferTimeout(5000);
     map.setTileServer(server.baseUrl());
     map.setFix(fixAt(0, 0, Here, 40));
     map.show();
+    // Waiting for the server anywhere on the GUI thread would stop a 10 ms
+    // timer for the whole run; a busy machine only delays it a little.
     QElapsedTimer clock;
     clock.start();
     qint64 last = 0, worst = 0;
@@ -175,10 +177,12 @@ TEST(MapTiles, ServerThatNeverAnswersStallsNothingAndTheMarkerIsDrawn)
         last = clock.elapsed();
     });
     tick.start(10);
-    QTest::qWait(1000);
+    QTest::qWait(1500);
     tick.stop();
     EXPECT_FALSE(server.paths.isEmpty());
-    EXPECT_LT(worst, 60);
+    EXPECT_GT(map.mapControl()->tileLoader()->requestsInFlight(), 0);
+    EXPECT_LT(worst, 250);
+    EXPECT_GT(last, 1400);
     // The marker's blue disc, beside its white middle.
     const QPointF at = map.mapControl()->screenPosition(map.marker()->coordinate) + QPointF(5, 0);
     EXPECT_EQ(pixel(*map.mapControl(), at.toPoint()), QColor(30, 110, 230));
