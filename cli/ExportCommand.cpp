@@ -11,9 +11,10 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QTimer>
+#include <QSocketNotifier>
 
 #include <cstdio>
+#include <memory>
 #include <unistd.h>
 
 const char *const exportUsage =
@@ -194,20 +195,27 @@ int exportCommand(const QStringList &args)
     QEventLoop loop;
     QObject::connect(&thread, &SaveToFileThread::updateProgress, &loop, showProgress, Qt::QueuedConnection);
     QObject::connect(&thread, &QThread::finished, &loop, &QEventLoop::quit, Qt::QueuedConnection);
-    QTimer poll;
+    // The stop pipe wakes the loop the moment a signal arrives, so Ctrl+C
+    // stops the writers at their next packet rather than at a poll tick.
     bool stopped = false;
-    QObject::connect(&poll, &QTimer::timeout, &loop, [&] {
+    const auto stopExport = [&] {
+        drainStopSignalFd();
         if (!stopped && stopRequested()) {
             stopped = true;
             thread.stop();
         }
-    });
-    poll.start(50);
+    };
+    std::unique_ptr<QSocketNotifier> stopNotifier;
+    if (stopSignalFd() >= 0) {
+        stopNotifier = std::make_unique<QSocketNotifier>(stopSignalFd(), QSocketNotifier::Read);
+        QObject::connect(stopNotifier.get(), &QSocketNotifier::activated, &loop, stopExport);
+    }
     thread.start(a.out, a.from, a.to, a.channels);
+    stopExport(); // a signal that came while the catalogue was read
     if (thread.isRunning() || !thread.isFinished())
         loop.exec();
     thread.wait();
-    poll.stop();
+    stopNotifier.reset();
 
     QJsonArray files;
     bool failed = false;
