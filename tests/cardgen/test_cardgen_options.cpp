@@ -20,7 +20,7 @@ TEST(Cardgen, RefusedOptionsWriteNothing)
         {"index", {"--channels", "9"}}, {"record", {"--channels", "9"}}, {"record", {"--video-streams", "17"}},
         {"index", {"--bank-size", "36864", "--recordings", "1", "--seconds", "1", "--fps", "10"}},
         {"index", {"--bank-size", "204800", "--header-at", "end", "--recordings", "1", "--seconds", "1"}},
-        {"index", {"--archive", "x.smb"}}, // archives need the header near the end
+        {"index", {"--archive-password", "1234"}}, // a password needs an archive
         {"index", {"--password", "123456789"}}, {"index", {"--events", "NP"}}, {"index", {"--damage", "zero-length"}},
         {"index", {"--header-at", "end", "--archive", "a.smb", "--archive-password", "1234567890123"}},
         {"record", {"--damage", "melted"}}, {"record", {"--format", "mf2", "--mf2-key-index", "3"}},

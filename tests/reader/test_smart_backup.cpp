@@ -125,6 +125,20 @@ TEST(SmartBackupArchive, CardBanksOpenAndPlayAsOnTheCard)
     }
 }
 
+// Archives the card generator packs on its own: each bank's header stays
+// where the card had it, at 16384 or at the end.
+TEST(SmartBackupArchive, GeneratedArchivesOpenWithHeadersAtEitherPlace)
+{
+    for (const auto &c : {std::make_pair("index", "index-start.smb"), std::make_pair("index-dat", "index.smb")}) {
+        SCOPED_TRACE(c.second);
+        Reader cardReader, archiveReader;
+        const QVector<BankEntry> banks = cardBanks(cardReader, c.first);
+        ASSERT_EQ(archiveReader.openIndexFormatFile(fixtureDir() + "/" + c.second), banks.size());
+        EXPECT_EQ(described(archiveReader.banks()), described(banks));
+        EXPECT_EQ(archiveReader.widths().mid(0, 2), cardReader.widths().mid(0, 2));
+    }
+}
+
 TEST(SmartBackupArchive, PasswordTypedAtBackupOpensTheArchive)
 {
     Reader cardReader;

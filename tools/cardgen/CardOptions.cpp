@@ -39,7 +39,6 @@ const char *kUsage =
     "  --password TEXT       card password, up to 8 printable ASCII characters\n"
     "  --model XXXX          four-character model code (default ZV08)\n"
     "  --archive FILE.smb    also pack the sound recording banks into a Smart Backup archive\n"
-    "                        (needs --header-at end)\n"
     "  --archive-password T  archive password, up to 12 bytes\n"
     "record:\n"
     "  --format mp4|mf2|mixed       container (mixed: MP4 and MF2 in turn)\n"
@@ -374,10 +373,6 @@ int CardOptions::validate(QString *error)
         }
     }
     if (index) {
-        if (!archive.isEmpty() && !headerAtEnd) {
-            *error = QStringLiteral("--archive needs --header-at end: an archive's banks keep their header there");
-            return -1;
-        }
         if (!archivePassword.isEmpty() && archive.isEmpty()) {
             *error = QStringLiteral("--archive-password needs --archive");
             return -1;
