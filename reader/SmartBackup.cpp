@@ -429,6 +429,8 @@ Result writeArchive(const ArchiveRequest &request, const ProgressFn &progress, c
     r.status = Result::Done;
     r.output = output;
     r.written = QStringList{output};
+    for (int i = 0; i < banks.size(); ++i)
+        r.writtenItems.append(i);
     r.bytes = size;
     return r;
 }
@@ -498,6 +500,7 @@ Result copyRecords(const FolderRequest &request, const ProgressFn &progress, con
         if (stop == CopyStop::Write) {
             Result r = failed(QStringLiteral("cannot write %1: %2").arg(shown(target), pending.device().errorString()), folder);
             r.written = result.written;
+            r.writtenItems = result.writtenItems;
             r.skipped = result.skipped;
             return r;
         }
@@ -512,6 +515,7 @@ Result copyRecords(const FolderRequest &request, const ProgressFn &progress, con
         }
         qDebug("%s==>%s", qPrintable(sourcePath), qPrintable(target));
         result.written.append(target);
+        result.writtenItems.append(i);
         result.bytes += length;
     }
     result.status = Result::Done;

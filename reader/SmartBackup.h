@@ -60,6 +60,7 @@ struct Result {
     QString error;              // why, unless Done
     QString output;             // the archive or the folder
     QStringList written;        // files now in place
+    QVector<int> writtenItems;  // the request's item of each, in the same order
     QVector<Skipped> skipped;   // folder copy: items not copied
     qint64 bytes = 0;           // bytes written
 };
