@@ -1,10 +1,10 @@
 #include "SmartBackupDialog.h"
 
 #include "EventKind.h"
+#include "LogCategories.h"
 #include "SmartBackupJob.h"
 #include "ui_SmartBackupDialog.h"
 
-#include <QDebug>
 #include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
@@ -380,7 +380,7 @@ void SmartBackupDialog::jobFinished()
     case SmartBackup::Result::Done:
         ui->progressBar->setValue(100);
         if (storeMode == 1) {
-            qDebug("Smart Backup written to %s", qPrintable(runningOutput));
+            qCDebug(lcShell, "Smart Backup written to %s", qPrintable(runningOutput));
             setStatus(tr("Smart Backup written to %1.").arg(where));
             archive = runningOutput;
             password = runningPassword;
@@ -401,7 +401,7 @@ void SmartBackupDialog::jobFinished()
         break;
     default:
         ui->progressBar->setValue(0);
-        qWarning("Smart Backup to %s failed: %s", qPrintable(runningOutput), qPrintable(r.error));
+        qCWarning(lcShell, "Smart Backup to %s failed: %s", qPrintable(runningOutput), qPrintable(r.error));
         setStatus(storeMode == 1 ? tr("Smart Backup failed: %1. No archive was written.").arg(r.error)
                                  : tr("Smart Backup failed: %1.").arg(r.error),
                   true);

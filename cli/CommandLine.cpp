@@ -1,5 +1,6 @@
 #include "CommandLine.h"
 
+#include "BackupCommand.h"
 #include "CatalogCommand.h"
 #include "ExportCommand.h"
 #include "FramesCommand.h"
@@ -62,6 +63,23 @@ const QList<ToolCommand> &toolCommands()
          settingsCommand},
         {"export", "copy a time range of chosen channels to Matroska files with subtitles", exportUsage,
          exportCommand},
+        {"backup", "Smart Backup of chosen recordings: an archive, or a folder of their files",
+         "usage: zidavova-tool backup SOURCE --entries LIST --out FILE.smb [--password TEXT] [--overwrite]\n"
+         "       zidavova-tool backup SOURCE --entries LIST --out-dir DIR [--overwrite]\n"
+         "Backs up catalogue entries of SOURCE as the viewer's Smart Backup does: the banks of an index card\n"
+         "or archive go into one archive (--out), the files of a record-file card, folder or recording are\n"
+         "copied into a folder under their own names (--out-dir). Progress on standard error, a JSON summary\n"
+         "on standard output. Nothing half-written is ever left: a failure or Ctrl+C removes what was begun\n"
+         "(exit status 130, or 143 for SIGTERM). An existing output is replaced only with --overwrite; in a\n"
+         "folder, files of the same name are otherwise skipped and reported (exit status 1).\n"
+         "  --entries LIST       catalogue indexes as catalog prints them: 0,2,5 or ranges such as 3-7 (at most 50)\n"
+         "  --out FILE.smb       the archive to write (index cards and archives)\n"
+         "  --out-dir DIR        the folder to copy the recording files into (made when missing)\n"
+         "  --password TEXT      the archive's password (its first 12 bytes are kept, the first 10 checked)\n"
+         "  --overwrite          replace an existing archive, or files of the same name in DIR\n"
+         "  --source-password TEXT  password of a locked source card, archive or MF2 recording\n"
+         "  --mf2-keys K0,K1,K2  the three MF2 key numbers\n",
+         backupCommand},
         {"gprmc", "parse NMEA $GPRMC text from standard input",
          "usage: zidavova-tool gprmc < nmea.txt\n"
          "Feeds each line of standard input to the GPRMC parser and prints one JSON line per line.\n",

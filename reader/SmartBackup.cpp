@@ -4,8 +4,8 @@
 #include "BankHeader.h"
 #include "BankWalk.h"
 #include "LittleEndian.h"
+#include "LogCategories.h"
 
-#include <QDebug>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -367,8 +367,8 @@ Result writeArchive(const ArchiveRequest &request, const ProgressFn &progress, c
     if (!shortage.isEmpty())
         return failed(shortage, output);
 
-    qDebug("SmartBackup <<<START>>>");
-    qDebug("file name :: %s", qPrintable(output));
+    qCDebug(lcReader, "SmartBackup <<<START>>>");
+    qCDebug(lcReader, "file name :: %s", qPrintable(output));
     PendingFile pending(output);
     QString error;
     if (!pending.open(&error))
@@ -393,11 +393,11 @@ Result writeArchive(const ArchiveRequest &request, const ProgressFn &progress, c
         if (source.fileName() != bank.path || !source.isOpen()) {
             source.close();
             source.setFileName(bank.path);
-            qDebug("Read FileName %s", qPrintable(bank.path));
+            qCDebug(lcReader, "Read FileName %s", qPrintable(bank.path));
             if (!source.open(QIODevice::ReadOnly))
                 return failed(QStringLiteral("cannot open %1: %2").arg(shown(bank.path), source.errorString()), output);
         }
-        qDebug("bankSeq %d  OneBankSize %d position %lld", int(bank.bankSeq), int(bank.bankSize),
+        qCDebug(lcReader, "bankSeq %d  OneBankSize %d position %lld", int(bank.bankSeq), int(bank.bankSize),
                static_cast<long long>(bank.offset));
         qint64 copied = 0;
         const CopyStop stop = copyBytes(source, bank.offset, bankSize, out, block, &copied, [&](qint64 n) {
@@ -424,7 +424,7 @@ Result writeArchive(const ArchiveRequest &request, const ProgressFn &progress, c
         return failed(unsound, output);
     if (!pending.place(request.overwrite, &error))
         return failed(error, output);
-    qDebug("SmartBackup Successfull!!!");
+    qCDebug(lcReader, "SmartBackup Successfull!!!");
     Result r;
     r.status = Result::Done;
     r.output = output;
@@ -513,7 +513,7 @@ Result copyRecords(const FolderRequest &request, const ProgressFn &progress, con
             skip(error);
             continue;
         }
-        qDebug("%s==>%s", qPrintable(sourcePath), qPrintable(target));
+        qCDebug(lcReader, "%s==>%s", qPrintable(sourcePath), qPrintable(target));
         result.written.append(target);
         result.writtenItems.append(i);
         result.bytes += length;

@@ -265,21 +265,9 @@ TEST_F(SmartBackupWindow, ClosingTheWindowStopsTheBackupAndLeavesNoArchive)
 {
     // Six banks of 32 MiB: the backup is still running when the window closes.
     QTemporaryDir tmp;
-    const quint32 bankSize = 32 << 20;
     const QString root = tmp.path() + "/card";
-    QDir().mkpath(root);
+    ASSERT_TRUE(sparseIndexCard(root, 6, 32 << 20));
     QDir().mkpath(tmp.path() + "/out");
-    writeFile(root + "/index.ibx", indexFile(0, 2, bankSize));
-    QFile data(root + "/00.ibx");
-    ASSERT_TRUE(data.open(QIODevice::WriteOnly) && data.resize(6 * qint64(bankSize)));
-    for (quint16 seq = 1; seq <= 6; ++seq) {
-        Bank b;
-        b.seq = seq;
-        b.sortKey = seq;
-        data.seek((seq - 1) * qint64(bankSize));
-        data.write(bank(b, 16384 + 203));
-    }
-    data.close();
 
     TalViewerMainDialog window;
     window.setStartPath(root);
