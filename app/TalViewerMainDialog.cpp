@@ -449,11 +449,13 @@ int TalViewerMainDialog::loadArchive(const QString &path, const QString &passwor
 {
     if (password.isEmpty())
         return loadPath(path);
+    // The password typed for the archive is tried first; anything else is
+    // asked as before.
     const QByteArray typed = password.toUtf8();
-    const PasswordPrompt ask = PasswordDialog::prompt(this);
+    const PasswordPrompt ask = reader->passwordPrompt();
     reader->setPasswordPrompt([typed, ask](PasswordKind kind, const QByteArray &expected, int length) {
         return (kind == PasswordKind::Archive && passwordMatches(kind, typed, expected, length))
-            || ask(kind, expected, length);
+            || (ask && ask(kind, expected, length));
     });
     const int result = loadPath(path);
     reader->setPasswordPrompt(ask);

@@ -50,6 +50,12 @@ void Reader::setPasswordPrompt(PasswordPrompt p)
     prompt = std::move(p);
 }
 
+PasswordPrompt Reader::passwordPrompt() const
+{
+    QMutexLocker locker(&lock);
+    return prompt;
+}
+
 void Reader::setMf2Keys(const Mf2Keys &keys)
 {
     QMutexLocker locker(&lock);

@@ -32,6 +32,7 @@ public:
     // The prompt is called (with the mutex held) when a source asks for a
     // password; without one every password is refused.
     void setPasswordPrompt(PasswordPrompt prompt);
+    PasswordPrompt passwordPrompt() const;
     void setMf2Keys(const Mf2Keys &keys);
 
     // Index card: 0 when root holds index.ibx or index.dat with a readable

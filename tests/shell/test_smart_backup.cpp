@@ -254,8 +254,13 @@ TEST_F(SmartBackupWindow, RecordCardCopiedToAFolderThenAnArchiveOpenedOverIt)
     EXPECT_EQ(window.loadedStorageMode(), 2);
 
     // An archive over a record card opens as an index store, with the
-    // password it was given.
+    // password it was given; a wrong one leaves the user to be asked.
+    int asked = 0;
+    window.catalogue()->setPasswordPrompt([&](PasswordKind, const QByteArray &, int) { return ++asked, false; });
+    EXPECT_EQ(window.loadArchive(card("index-pw.smb"), "secret13"), -1);
+    EXPECT_EQ(window.loadedStorageMode(), 2);
     EXPECT_EQ(window.loadArchive(card("index-pw.smb"), "secret12"), 0);
+    EXPECT_EQ(asked, 1);
     EXPECT_EQ(window.loadedStorageMode(), 1);
     EXPECT_EQ(rows(window), 3);
     window.close();
