@@ -411,10 +411,7 @@ SmartBackupDialog *TalViewerMainDialog::smartBackupDialog() const
 
 QString TalViewerMainDialog::smartBackupFolder() const
 {
-    // Read each time: the settings dialog may have changed it.
-    Config config;
-    config.load();
-    return config.smartBackupFolder();
+    return config->smartBackupFolder();
 }
 
 void TalViewerMainDialog::openSmartBackup()

@@ -164,6 +164,12 @@ TEST_F(SmartBackupWindow, TwoRecordingsOfTheIndexCardBackedUpOpenedAndPlayed)
 {
     QTemporaryDir tmp;
     const QString out = tmp.path() + "/trip/backup0.smb";
+    // The default output is the first free name in the configured folder.
+    const QString configured = tmp.path() + "/configured";
+    QDir().mkpath(configured);
+    writeFile(configured + "/backup0.smb", "earlier");
+    QDir().mkpath(home.documents() + "/ZidavOva");
+    writeFile(home.documents() + "/ZidavOva/config.ini", "[Viewer]\nSmartBackup_Folder=" + configured.toUtf8() + "\n");
     TalViewerMainDialog window;
     window.setStartPath(card("index"));
     window.show();
@@ -174,12 +180,6 @@ TEST_F(SmartBackupWindow, TwoRecordingsOfTheIndexCardBackedUpOpenedAndPlayed)
     emit list->cellDoubleClicked(0, 0);
     ASSERT_TRUE(waitFor([&] { return everyPaneHasVideo(window); }, 2000));
 
-    // The default output is the first free name in the configured folder.
-    const QString configured = tmp.path() + "/configured";
-    QDir().mkpath(configured);
-    writeFile(configured + "/backup0.smb", "earlier");
-    QDir().mkpath(home.documents() + "/ZidavOva");
-    writeFile(home.documents() + "/ZidavOva/config.ini", "[Viewer]\nSmartBackup_Folder=" + configured.toUtf8() + "\n");
     bool pausedWhileOpen = false;
     QString defaultOutput;
     const int prompts = runSmartBackup(window, [&](SmartBackupDialog *dialog) {
