@@ -19,6 +19,7 @@
 #include <QCheckBox>
 #include <QDirIterator>
 #include <QElapsedTimer>
+#include <QFileDialog>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -221,7 +222,7 @@ TEST_F(SmartBackupWindow, TwoRecordingsOfTheIndexCardBackedUpOpenedAndPlayed)
     window.close();
 }
 
-TEST_F(SmartBackupWindow, RecordCardCopiedToAFolderThenAnArchiveOpenedOverIt)
+TEST_F(SmartBackupWindow, RecordCardCopiedToAFolderThenArchivesOpenedOverIt)
 {
     QTemporaryDir tmp;
     TalViewerMainDialog window;
@@ -253,15 +254,29 @@ TEST_F(SmartBackupWindow, RecordCardCopiedToAFolderThenAnArchiveOpenedOverIt)
     // Nothing else changed: the card is still open.
     EXPECT_EQ(window.loadedStorageMode(), 2);
 
-    // An archive over a record card opens as an index store, with the
-    // password it was given; a wrong one leaves the user to be asked.
+    // Open Archive over a record card: the archive decides its own store.
+    runSmartBackup(window, [&](SmartBackupDialog *dialog) {
+        ASSERT_NE(dialog, nullptr);
+        QTimer::singleShot(0, [&] {
+            auto *files = qobject_cast<QFileDialog *>(QApplication::activeModalWidget());
+            ASSERT_NE(files, nullptr);
+            files->selectFile(card("index.smb"));
+            static_cast<QDialog *>(files)->accept();
+        });
+        child<QPushButton>(dialog, "btnOpenArchive")->click();
+    });
+    EXPECT_EQ(window.loadedStorageMode(), 1);
+    EXPECT_EQ(QDir::cleanPath(window.catalogue()->source().root), QDir::cleanPath(card("index.smb")));
+    EXPECT_EQ(rows(window), 3);
+
+    // The password given with an archive opens it; a wrong one leaves the
+    // user to be asked.
     int asked = 0;
     window.catalogue()->setPasswordPrompt([&](PasswordKind, const QByteArray &, int) { return ++asked, false; });
     EXPECT_EQ(window.loadArchive(card("index-pw.smb"), "secret13"), -1);
-    EXPECT_EQ(window.loadedStorageMode(), 2);
+    EXPECT_EQ(QDir::cleanPath(window.catalogue()->source().root), QDir::cleanPath(card("index.smb")));
     EXPECT_EQ(window.loadArchive(card("index-pw.smb"), "secret12"), 0);
     EXPECT_EQ(asked, 1);
-    EXPECT_EQ(window.loadedStorageMode(), 1);
     EXPECT_EQ(rows(window), 3);
     window.close();
 }
