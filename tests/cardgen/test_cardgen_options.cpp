@@ -25,6 +25,8 @@ TEST(Cardgen, RefusedOptionsWriteNothing)
         {"index", {"--header-at", "end", "--archive", "a.smb", "--archive-password", "1234567890123"}},
         {"record", {"--damage", "melted"}}, {"record", {"--format", "mf2", "--mf2-key-index", "3"}},
         {"record", {"--colour", "red"}}, {"record", {"--fps"}}, {"record", {"<folder with a file>"}},
+        {"index", {"--zero-head"}}, {"index", {"--no-audio=1"}}, {"record", {"--cut-first-key=2"}},
+        {"record", {"--claimed-size", "64x48,wide"}},
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.args.join(' ').toStdString());

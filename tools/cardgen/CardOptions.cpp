@@ -40,6 +40,8 @@ const char *kUsage =
     "  --model XXXX          four-character model code (default ZV08)\n"
     "  --archive FILE.smb    also pack the sound recording banks into a Smart Backup archive\n"
     "  --archive-password T  archive password, up to 12 bytes\n"
+    "  --cut-first-key[=LIST] these banks' video starts half a key-frame interval in:\n"
+    "                        the first key frame and the frames after it are left out\n"
     "record:\n"
     "  --format mp4|mf2|mixed       container (mixed: MP4 and MF2 in turn)\n"
     "  --mf2-password TEXT          MF2 files get the MF2I header with this password\n"
@@ -50,6 +52,12 @@ const char *kUsage =
     "  --form-b[=LIST]              form-B file names (always MP4 content)\n"
     "  --lowercase-mf2[=LIST]       '.mf2' in lower case (MP4 content, read as MP4)\n"
     "  --video-streams N            video streams in each MP4, 1..16\n"
+    "  --zero-head[=LIST]           the first 64 KiB of these recordings are zeroed\n"
+    "                               (the trailer stays, so catalogues list them)\n"
+    "  --no-audio[=LIST]            these recordings have no sound track\n"
+    "  --claimed-size WxH[,WxH...]  the picture size trailer and MF2 track table\n"
+    "                               claim, one per recording (the last repeats);\n"
+    "                               the video keeps its real size\n"
     "  --no-settings                no Config/ZidavOva.cfg\n"
     "  --no-marker                  no .Pavona.cfg\n"
     "  --help                       this text\n";
@@ -159,7 +167,8 @@ int CardOptions::parse(const QStringList &args, QString *error)
             inlineValue = true;
         }
         const bool optionalValue = name == QLatin1String("--old-trailer") || name == QLatin1String("--form-b")
-                                   || name == QLatin1String("--lowercase-mf2");
+                                   || name == QLatin1String("--lowercase-mf2") || name == QLatin1String("--zero-head")
+                                   || name == QLatin1String("--no-audio") || name == QLatin1String("--cut-first-key");
         const bool flag = name == QLatin1String("--no-settings") || name == QLatin1String("--no-marker");
         if (!inlineValue && !flag && !optionalValue) {
             if (i + 1 >= args.size()) {
@@ -282,6 +291,23 @@ int CardOptions::parse(const QStringList &args, QString *error)
         } else if (name == QLatin1String("--lowercase-mf2")) {
             if (!toSelection(value, &lowercaseMf2))
                 return bad(QStringLiteral("recording numbers"));
+        } else if (name == QLatin1String("--zero-head")) {
+            if (!toSelection(value, &zeroHead))
+                return bad(QStringLiteral("recording numbers"));
+        } else if (name == QLatin1String("--no-audio")) {
+            if (!toSelection(value, &noAudio))
+                return bad(QStringLiteral("recording numbers"));
+        } else if (name == QLatin1String("--cut-first-key")) {
+            if (!toSelection(value, &cutFirstKey))
+                return bad(QStringLiteral("recording numbers"));
+        } else if (name == QLatin1String("--claimed-size")) {
+            claimedSizes.clear();
+            for (const QString &part : value.split(QLatin1Char(','))) {
+                QSize s;
+                if (!toSize(part, &s) || s.isEmpty())
+                    return bad(QStringLiteral("sizes WxH separated by commas"));
+                claimedSizes.append(s);
+            }
         } else if (name == QLatin1String("--video-streams")) {
             if (!toInt(value, 1, 1000, &videoStreams))
                 return bad(QStringLiteral("a stream count"));
@@ -371,6 +397,18 @@ int CardOptions::validate(QString *error)
             *error = QStringLiteral("damage '%1' applies to record cards only").arg(d);
             return -1;
         }
+    }
+    const struct { bool given; const char *option; } recordOnly[] = {
+        {!zeroHead.isEmpty(), "--zero-head"}, {!noAudio.isEmpty(), "--no-audio"}, {!claimedSizes.isEmpty(), "--claimed-size"}};
+    for (const auto &r : recordOnly) {
+        if (index && r.given) {
+            *error = QStringLiteral("%1 applies to record cards only").arg(QLatin1String(r.option));
+            return -1;
+        }
+    }
+    if (!index && !cutFirstKey.isEmpty()) {
+        *error = QStringLiteral("--cut-first-key applies to index cards only");
+        return -1;
     }
     if (index) {
         if (!archivePassword.isEmpty() && archive.isEmpty()) {

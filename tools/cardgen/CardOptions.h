@@ -39,6 +39,7 @@ struct CardOptions
     QString model = QStringLiteral("ZV08");
     QString archive;
     QString archivePassword;
+    QVector<int> cutFirstKey;       // banks whose video starts half a key-frame interval in
 
     // Record-file store
     Format format = Format::Mp4;
@@ -48,6 +49,9 @@ struct CardOptions
     QVector<int> oldTrailer;        // 1-based recording numbers; contains 0 for "all"
     QVector<int> formB;
     QVector<int> lowercaseMf2;
+    QVector<int> zeroHead;          // recordings whose first 64 KiB are zeroed (trailer kept)
+    QVector<int> noAudio;           // recordings without a sound track
+    QVector<QSize> claimedSizes;    // per recording (the last repeats): what trailer and MF2 table claim
     int videoStreams = 0;           // 0: one per channel
     bool noSettings = false;
     bool noMarker = false;

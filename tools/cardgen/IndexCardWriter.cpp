@@ -58,19 +58,23 @@ int IndexCardWriter::buildBank(Bank *bank, bool hardStop, quint64 *sequence, QSt
         if (enc.open(VideoEncoder::forChannel(o, c, VideoEncoder::Codec::H264), error) < 0 || enc.encode(frames, bank->ordinal, c, &encoded, error) < 0)
             return -1;
         int gop = 0;
+        // A cut bank loses its first key frame and the frames up to the middle of its interval.
+        const int first = bank->cutFirstKey ? qMax(1, o.gop / 2) : 0;
         for (int i = 0; i < encoded.size(); ++i) {
+            gop = encoded[i].key ? 0 : gop + 1;
+            if (i < first)
+                continue;
             Packet p;
             p.us = base + qint64(i) * 1000000 / o.fps;
             p.order = c;
             p.marker = kVideo;
-            gop = encoded[i].key ? 0 : gop + 1;
             p.gop = quint8(qMin(gop, 255));
             p.resolution = quint8(CardOptions::indexResolutionCode(o.sizes[c]));
             p.channel = quint8(c);
             p.payload = encoded[i].data;
             packets.append(p);
         }
-        frameCounts.append(encoded.size());
+        frameCounts.append(encoded.size() - first);
     }
 
     const double tone = 330.0 + 55.0 * (bank->ordinal % 5);
@@ -147,6 +151,7 @@ int IndexCardWriter::buildBank(Bank *bank, bool hardStop, quint64 *sequence, QSt
 
     const auto mediaMs = [](qint64 us) { return us / 1000000 * 1000 + us % 1000000 / 1000; };
     bank->entry[QStringLiteral("frames")] = frameCounts;
+    bank->entry[QStringLiteral("cutFirstKey")] = bank->cutFirstKey;
     bank->entry[QStringLiteral("entryCount")] = packets.size();
     bank->entry[QStringLiteral("gpsSamples")] = o.seconds;
     bank->entry[QStringLiteral("gsensorSamples")] = o.seconds * DriveModel::kSamplesPerSecond;
@@ -274,6 +279,7 @@ int IndexCardWriter::write(CardOutput *out, QJsonObject *manifest, QString *erro
         b.start = o.start + qint64(i) * (o.seconds + o.gap);
         b.event = i < o.recordings ? o.eventLetter(i) : QLatin1Char('N');
         b.damage = i < o.recordings ? QString() : extras[i - o.recordings];
+        b.cutFirstKey = i < o.recordings && CardOptions::selects(o.cutFirstKey, i);
         if (b.damage == QLatin1String("truncated")) {
             b.slot = -1;
         } else {

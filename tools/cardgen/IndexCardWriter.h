@@ -34,6 +34,7 @@ private:
         QByteArray frames;      // frame data, stored from kFrameDataStart
         QJsonObject entry;      // manifest fields known before placement
         int slot = -1;          // bank position over all data files; -1: the truncated tail
+        bool cutFirstKey = false; // video starts half a key-frame interval in
     };
 
     int buildBank(Bank *bank, bool hardStop, quint64 *sequence, QString *error);

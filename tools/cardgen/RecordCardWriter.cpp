@@ -42,6 +42,23 @@ int eventKind(char l1)
 
 QByteArray magic(const char *m) { return QByteArray(m, 4); }
 
+// Zeroes the first 64 KiB of a recording, or all of it before its trailer
+// when it is shorter, as a card with a damaged cluster would hold it.
+int zeroHead(const QString &path, int trailerBytes, QString *error)
+{
+    QFile f(path);
+    if (!f.open(QIODevice::ReadWrite)) {
+        *error = QStringLiteral("cannot open %1").arg(path);
+        return -1;
+    }
+    const qint64 length = qMin<qint64>(65536, f.size() - trailerBytes);
+    if (length > 0 && f.write(QByteArray(int(length), '\0')) != length) {
+        *error = QStringLiteral("cannot write %1").arg(path);
+        return -1;
+    }
+    return 0;
+}
+
 } // namespace
 
 QString RecordCardWriter::fileName(const Recording &r) const
@@ -122,7 +139,7 @@ int RecordCardWriter::encode(const Recording &r, bool hardStop, Media *media, QS
         media->video.append(encoded);
         media->videoConfig.append(enc.extradata());
     }
-    if (AacEncoder::encodeTone(o.seconds, 330.0 + 55.0 * (r.ordinal % 5), &media->audio, &media->audioConfig, error) < 0)
+    if (r.audio && AacEncoder::encodeTone(o.seconds, 330.0 + 55.0 * (r.ordinal % 5), &media->audio, &media->audioConfig, error) < 0)
         return -1;
     const DriveSegment seg = drive.next(r.start, o.seconds, hardStop);
     for (int sec = 0; sec < o.seconds; ++sec)
@@ -167,24 +184,28 @@ int RecordCardWriter::writeMp4(CardOutput *out, const QString &path, const Media
         memcpy(cp->extradata, cfg.constData(), size_t(cfg.size()));
         cp->extradata_size = cfg.size();
     }
-    AVStream *audio = avformat_new_stream(fmt, nullptr);
-    audio->time_base = AVRational{1, AacEncoder::kSampleRate};
-    audio->codecpar->codec_type = AVMEDIA_TYPE_AUDIO;
-    audio->codecpar->codec_id = AV_CODEC_ID_AAC;
-    audio->codecpar->sample_rate = AacEncoder::kSampleRate;
-    audio->codecpar->frame_size = 1024;
-    audio->codecpar->initial_padding = AacEncoder::kPriming;
-    audio->codecpar->bit_rate = 32000;
+    const bool hasAudio = !media.audioConfig.isEmpty();
+    AVStream *audio = hasAudio ? avformat_new_stream(fmt, nullptr) : nullptr;
+    if (audio) {
+        audio->time_base = AVRational{1, AacEncoder::kSampleRate};
+        audio->codecpar->codec_type = AVMEDIA_TYPE_AUDIO;
+        audio->codecpar->codec_id = AV_CODEC_ID_AAC;
+        audio->codecpar->sample_rate = AacEncoder::kSampleRate;
+        audio->codecpar->frame_size = 1024;
+        audio->codecpar->initial_padding = AacEncoder::kPriming;
+        audio->codecpar->bit_rate = 32000;
 #if LIBAVCODEC_VERSION_INT >= AV_VERSION_INT(59, 24, 100)
-    av_channel_layout_default(&audio->codecpar->ch_layout, 1);
+        av_channel_layout_default(&audio->codecpar->ch_layout, 1);
 #else
-    audio->codecpar->channels = 1;
-    audio->codecpar->channel_layout = AV_CH_LAYOUT_MONO;
+        audio->codecpar->channels = 1;
+        audio->codecpar->channel_layout = AV_CH_LAYOUT_MONO;
 #endif
-    audio->codecpar->extradata =
-        static_cast<uint8_t *>(av_mallocz(size_t(media.audioConfig.size()) + AV_INPUT_BUFFER_PADDING_SIZE));
-    memcpy(audio->codecpar->extradata, media.audioConfig.constData(), size_t(media.audioConfig.size()));
-    audio->codecpar->extradata_size = media.audioConfig.size();
+        audio->codecpar->extradata =
+            static_cast<uint8_t *>(av_mallocz(size_t(media.audioConfig.size()) + AV_INPUT_BUFFER_PADDING_SIZE));
+        memcpy(audio->codecpar->extradata, media.audioConfig.constData(), size_t(media.audioConfig.size()));
+        audio->codecpar->extradata_size = media.audioConfig.size();
+    }
+    const int dataStream = videoStreams + (hasAudio ? 1 : 0);
 
     AVStream *data = avformat_new_stream(fmt, nullptr);
     data->time_base = AVRational{1, 1000};
@@ -206,8 +227,8 @@ int RecordCardWriter::writeMp4(CardOutput *out, const QString &path, const Media
         pkt->duration = duration;
         pkt->flags = key ? AV_PKT_FLAG_KEY : 0;
         av_packet_rescale_ts(pkt, stream < videoStreams ? AVRational{1, 90000}
-                                  : stream == videoStreams ? AVRational{1, AacEncoder::kSampleRate}
-                                                           : AVRational{1, 1000},
+                                  : stream == dataStream ? AVRational{1, 1000}
+                                                         : AVRational{1, AacEncoder::kSampleRate},
                              fmt->streams[stream]->time_base);
         return av_interleaved_write_frame(fmt, pkt);
     };
@@ -218,7 +239,7 @@ int RecordCardWriter::writeMp4(CardOutput *out, const QString &path, const Media
     for (int i = 0; i < media.audio.size() && rc >= 0; ++i)
         rc = put(videoStreams, media.audio[i].data, media.audio[i].pts, 1024, true);
     for (int i = 0; i < media.telemetry.size() && rc >= 0; ++i)
-        rc = put(videoStreams + 1, media.telemetry[i], qint64(i) * 1000, 1000, true);
+        rc = put(dataStream, media.telemetry[i], qint64(i) * 1000, 1000, true);
     av_packet_free(&pkt);
     if (rc < 0)
         return fail(QStringLiteral("cannot write a packet of"), rc);
@@ -233,7 +254,8 @@ QByteArray RecordCardWriter::mf2File(const Recording &r, const Media &media) con
 {
     const bool locked = !o.mf2Password.isEmpty();
     const int videoTracks = media.video.size();
-    const int tracks = videoTracks + 2;   // video, one audio, one telemetry track
+    const bool hasAudio = !media.audioConfig.isEmpty();
+    const int tracks = videoTracks + (hasAudio ? 2 : 1);   // video, one audio, one telemetry track
     QByteArray f(16, '\0');
     f.replace(0, 4, r.damage == QLatin1String("bad-magic") ? magic("MF2X") : magic(locked ? "MF2I" : "MF2H"));
     le::put32(f, 4, 1);
@@ -267,12 +289,12 @@ QByteArray RecordCardWriter::mf2File(const Recording &r, const Media &media) con
             le::put32(d, 8, 0);
             le::put32(d, 12, quint32(t + 1));
             le::put32(d, 16, MKTAG('H', '2', '6', '5'));
-            le::put32(d, 20, quint32(o.sizes[t].width()));
-            le::put32(d, 24, quint32(o.sizes[t].height()));
+            le::put32(d, 20, quint32(claimedSize(r, t).width()));
+            le::put32(d, 24, quint32(claimedSize(r, t).height()));
             const QByteArray cfg = media.videoConfig[t].left(4096);
             le::putBytes(d, 28, cfg);
             le::put32(d, 4124, quint32(cfg.size()));
-        } else if (t == videoTracks) {
+        } else if (t == videoTracks && hasAudio) {
             d.replace(4, 4, magic("MF2A"));
             le::put32(d, 8, 1);
             le::put32(d, 12, quint32(t + 1));
@@ -350,8 +372,8 @@ QByteArray RecordCardWriter::trailer(const Recording &r, bool forMp4) const
     const int channels = qMin(r.streams, 8);
     le::put8(t, 64, quint8(channels));
     for (int c = 0; c < channels; ++c) {
-        le::put32(t, 68 + 8 * c, quint32(o.sizes[c].width()));
-        le::put32(t, 72 + 8 * c, quint32(o.sizes[c].height()));
+        le::put32(t, 68 + 8 * c, quint32(claimedSize(r, c).width()));
+        le::put32(t, 72 + 8 * c, quint32(claimedSize(r, c).height()));
     }
     le::put32(t, 132, quint32(r.start));
     le::put32(t, 136, quint32(old ? o.seconds * 1000 : o.seconds));
@@ -375,6 +397,11 @@ QByteArray RecordCardWriter::trailer(const Recording &r, bool forMp4) const
     qToBigEndian(quint32(8 + span), reinterpret_cast<uchar *>(box.data()));
     box.replace(4, 4, "free");
     return box + t;
+}
+
+QSize RecordCardWriter::claimedSize(const Recording &r, int stream) const
+{
+    return r.claimed.isValid() ? r.claimed : o.sizes[stream];
 }
 
 int RecordCardWriter::write(CardOutput *out, QJsonObject *manifest, QString *error)
@@ -401,6 +428,10 @@ int RecordCardWriter::write(CardOutput *out, QJsonObject *manifest, QString *err
         const bool mf2Wanted = o.format == CardOptions::Format::Mf2
                                || (o.format == CardOptions::Format::Mixed && i % 2 == 1);
         if (r.damage.isEmpty()) {
+            r.audio = !CardOptions::selects(o.noAudio, i);
+            r.zeroHead = CardOptions::selects(o.zeroHead, i);
+            if (!o.claimedSizes.isEmpty())
+                r.claimed = o.claimedSizes.at(qMin(i, o.claimedSizes.size() - 1));
             r.formB = CardOptions::selects(o.formB, i);
             r.oldTrailer = CardOptions::selects(o.oldTrailer, i);
             const bool lower = CardOptions::selects(o.lowercaseMf2, i);
@@ -453,6 +484,8 @@ int RecordCardWriter::write(CardOutput *out, QJsonObject *manifest, QString *err
                 if (r.damage == QLatin1String("truncated"))
                     QFile::resize(f.fileName(), f.size() / 2);
             }
+            if (r.zeroHead && zeroHead(out->absolute(path), trailer(r, !r.mf2).size(), error) < 0)
+                return -1;
         }
 
         QJsonObject e;
@@ -471,6 +504,9 @@ int RecordCardWriter::write(CardOutput *out, QJsonObject *manifest, QString *err
         e[QStringLiteral("trailer")] = r.oldTrailer ? QStringLiteral("old") : QStringLiteral("current");
         e[QStringLiteral("trailerChannels")] = qMin(r.streams, 8);
         e[QStringLiteral("damage")] = r.damage.isEmpty() ? QJsonValue() : QJsonValue(r.damage);
+        e[QStringLiteral("zeroHead")] = r.zeroHead;
+        if (r.claimed.isValid())
+            e[QStringLiteral("claimedSize")] = QJsonArray{r.claimed.width(), r.claimed.height()};
         // A catalogue reads only the name and the trailer: faults inside the
         // container show when the file is played, not when it is listed.
         e[QStringLiteral("listed")] = r.damage.isEmpty() || r.damage == QLatin1String("bad-magic")

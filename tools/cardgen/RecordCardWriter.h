@@ -35,6 +35,9 @@ private:
         bool mf2 = false;          // MF2 content
         bool formB = false;
         bool oldTrailer = false;
+        bool audio = true;
+        bool zeroHead = false;
+        QSize claimed;             // valid: the size trailer and MF2 table claim
         QString extension;
         QString damage;
         QString name;
@@ -47,6 +50,7 @@ private:
     int writeMp4(CardOutput *out, const QString &path, const Media &media, QString *error) const;
     QByteArray mf2File(const Recording &r, const Media &media) const;
     QByteArray trailer(const Recording &r, bool forMp4) const;
+    QSize claimedSize(const Recording &r, int stream) const;
     QString fileName(const Recording &r) const;
 
     const CardOptions &o;
