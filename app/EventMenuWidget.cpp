@@ -65,6 +65,7 @@ void EventMenuWidget::clear()
     drivingRecords.clear();
     parkingRecords.clear();
     current = -1;
+    unplayable.clear();
 }
 
 void EventMenuWidget::setItems(const QVector<EventItem *> &items, const IndexItemLists &lists)
@@ -161,11 +162,18 @@ void EventMenuWidget::fillRow(int row, int index, int block, const QDateTime &st
     const QString texts[] = {QStringLiteral("%1").arg(index), QStringLiteral("%1").arg(block),
                              start.toString(QStringLiteral("yyyy/MM/dd HH:mm:ss")), eventKindName(type)};
     const bool highlighted = current >= 0 && index == current;
+    const auto reason = unplayable.constFind(index);
     for (int column = 0; column < 4; ++column) {
         auto *cell = new QTableWidgetItem(texts[column]);
         cell->setTextAlignment(Qt::AlignCenter);
         cell->setBackground(QColor(30, 30, 30));
-        if (highlighted) {
+        if (reason != unplayable.constEnd()) {
+            cell->setForeground(QColor(110, 110, 110));
+            QFont font = cell->font();
+            font.setStrikeOut(true);
+            cell->setFont(font);
+            cell->setToolTip(tr("Cannot be played: %1").arg(*reason));
+        } else if (highlighted) {
             cell->setForeground(QColor(0, 255, 0));
             QFont font = cell->font();
             font.setWeight(75);
@@ -215,6 +223,17 @@ void EventMenuWidget::setNotice(const QString &text)
 QString EventMenuWidget::notice() const
 {
     return ui->noticeLabel->text();
+}
+
+void EventMenuWidget::markUnplayable(int catalogueIndex, const QString &reason)
+{
+    unplayable.insert(catalogueIndex, reason);
+    refill();
+}
+
+QString EventMenuWidget::unplayableReason(int catalogueIndex) const
+{
+    return unplayable.value(catalogueIndex);
 }
 
 void EventMenuWidget::setFilter(int value)

@@ -7,6 +7,7 @@
 #include "EventItem.h"
 #include "PavonaEventItem.h"
 
+#include <QHash>
 #include <QList>
 #include <QWidget>
 
@@ -51,6 +52,11 @@ public:
     // A line under the table telling why the list is empty (empty text hides it).
     void setNotice(const QString &text);
     QString notice() const;
+    // The entry cannot be played: its row is greyed out and its tooltip
+    // gives the reason, until the next catalogue.
+    void markUnplayable(int catalogueIndex, const QString &reason);
+    // The reason given for the entry; empty for a playable one.
+    QString unplayableReason(int catalogueIndex) const;
 
 signals:
     void itemSelected(EventItem *item);
@@ -76,4 +82,5 @@ private:
     QList<PavonaEventItem *> allRecords, eventRecords, drivingRecords, parkingRecords;
     int current = -1;
     int mode = 1;
+    QHash<int, QString> unplayable;
 };

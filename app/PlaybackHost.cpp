@@ -2,6 +2,8 @@
 
 #include "PlaybackController.h"
 
+#include <QCoreApplication>
+
 PlaybackHost::PlaybackHost(Reader *reader, QObject *parent)
     : QObject(parent)
     , controller(std::make_unique<PlaybackController>(reader))
@@ -14,6 +16,7 @@ PlaybackHost::PlaybackHost(Reader *reader, QObject *parent)
                                   Qt::QueuedConnection);
     }, Qt::DirectConnection);
     connect(controller.get(), &PlaybackController::layoutChanged, this, &PlaybackHost::layoutChanged);
+    connect(controller.get(), &PlaybackController::recordingSkipped, this, &PlaybackHost::recordingSkipped);
 }
 
 PlaybackHost::~PlaybackHost()
@@ -40,6 +43,11 @@ int PlaybackHost::play(int index, bool backward)
     if (result == 0)
         openedIndex = index;
     return result;
+}
+
+QString PlaybackHost::playError() const
+{
+    return controller->openError();
 }
 
 QVector<QSize> PlaybackHost::channelSizes() const
@@ -107,7 +115,11 @@ int PlaybackHost::currentIndex() const
 template <typename Command> auto PlaybackHost::repositioning(Command command)
 {
     RenderThread *render = controller->renderThread();
+    // The steps asked before are shown first, and the frames already made
+    // reach the panes: the command starts from the frame on screen.
+    controller->waitForSteps();
     render->park();
+    QCoreApplication::sendPostedEvents(this, QEvent::MetaCall);
     ++currentGeneration;
     const auto result = command();
     render->unpark();

@@ -30,8 +30,9 @@ public:
     void stop();
     bool isRunning() const override;
     // Stops, then plays catalogue entry index forward (backward: from its
-    // end): 0, or negative when it does not load or cannot be decoded.
+    // end): 0, or negative when it cannot be played; playError() says why.
     int play(int index, bool backward = false);
+    QString playError() const;
     // Picture size of each channel of the recording playing.
     QVector<QSize> channelSizes() const;
     // The grid shows this layout and selected pane.
@@ -67,6 +68,8 @@ signals:
     // Playback reached recording index, whose channels differ from those
     // shown; reading waits until the recording is played anew.
     void layoutChanged(int index);
+    // Recording index cannot be played and was passed over.
+    void recordingSkipped(int index, const QString &reason);
 
 private:
     void deliver(H26xFrameItem *item, int itemGeneration);

@@ -218,6 +218,8 @@ void TalViewerMainDialog::connectControls()
     // A record file with other channels: open it and build its own panes.
     connect(playback.get(), &PlaybackHost::layoutChanged, this,
             [this](int index) { playEntry(index, commands->playDirection()); });
+    connect(playback.get(), &PlaybackHost::recordingSkipped, this,
+            [this](int index, const QString &reason) { showUnplayable(index, reason, true); });
 
     connect(timeDisplay, &TimeDisplayWidget::seekRequested, t, &Transport::seek);
     connect(timeDisplay, &TimeDisplayWidget::recordingChanged, this, [this](int index) {
@@ -563,7 +565,10 @@ void TalViewerMainDialog::playEntry(int index, int direction)
     // the GUI thread never sleeps waiting for them.
     telemetry->playbackStarted();
     if (playback->play(index, direction == Transport::Backward) != 0) {
-        eventMenu->setNotice(tr("Entry %1 could not be played.").arg(index));
+        // Nothing of the recording played before stays on screen.
+        installCatalogue();
+        timeDisplay->setRange(-1, 0, 0);
+        showUnplayable(index, playback->playError(), false);
         return;
     }
     eventMenu->setNotice(QString());
@@ -587,6 +592,14 @@ void TalViewerMainDialog::playEntry(int index, int direction)
     qint64 start = 0, end = 0;
     if (playback->recordingSpan(index, &start, &end))
         timeDisplay->setRange(index, start, end);
+}
+
+void TalViewerMainDialog::showUnplayable(int index, const QString &reason, bool skipped)
+{
+    const QString why = reason.isEmpty() ? tr("it cannot be read") : reason;
+    eventMenu->markUnplayable(index, why);
+    eventMenu->setNotice(skipped ? tr("Entry %1 was skipped: %2.").arg(index).arg(why)
+                                 : tr("Entry %1 could not be played: %2.").arg(index).arg(why));
 }
 
 void TalViewerMainDialog::closeEvent(QCloseEvent *event)

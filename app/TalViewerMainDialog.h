@@ -161,8 +161,10 @@ private:
     void fitContentWidgets();
     void firstShow();
     // Opens entry index, builds the panes from its own channel table and
-    // plays it in direction (Transport::Forward or Backward).
+    // plays it in direction (Transport::Forward or Backward). An entry that
+    // cannot be played leaves empty panes and time bar, and says why.
     void playEntry(int index, int direction);
+    void showUnplayable(int index, const QString &reason, bool skipped);
     void connectControls();
     void installShortcuts();
     // Time bar, overlay line, chart, read-outs and map follow the frames of

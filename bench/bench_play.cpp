@@ -57,7 +57,6 @@ double decodeThreadFps(const QString &root)
     for (const VideoTrack &t : reader.videoTracks())
         specs.append(PaneSpec{specs.size(), int(t.width), int(t.height)});
     read.setChannelCount(specs.size());
-    read.setPaneSpecs(specs);
     decode.setChannelCount(specs.size());
     QElapsedTimer timer;
     timer.start();
@@ -66,6 +65,10 @@ double decodeThreadFps(const QString &root)
         return -1;
     long pictures = 0;
     for (;;) {
+        // Sound and telemetry are the render thread's; read-ahead waits on them.
+        read.audio().clear();
+        read.gps().clear();
+        read.gsensor().clear();
         bool done = read.hasEnded();
         for (int c = 0; c < specs.size(); ++c) {
             while (H26xFrameItem *item = decode.output(c).take()) {

@@ -100,7 +100,8 @@ public:
                 firstMs = item->timeMs();
             lastMs = item->timeMs();
         }
-        if (recordings.isEmpty() || recordings.last() != item->catalogueIndex())
+        // Channels cross into the next recording a frame apart: each is listed once.
+        if (!recordings.contains(item->catalogueIndex()))
             recordings.append(item->catalogueIndex());
         delete item;
     }
@@ -170,6 +171,12 @@ int playCommand(const QStringList &args)
                      Qt::QueuedConnection);
     bool ended = false;
     QObject::connect(&playback, &PlaybackController::playEnd, &sink, [&ended](int) { ended = true; });
+    // Recordings that cannot be played are passed over; playback goes on.
+    QJsonArray skipped;
+    QObject::connect(&playback, &PlaybackController::recordingSkipped, &sink, [&skipped](int index, const QString &reason) {
+        fprintf(stderr, "zidavova-tool play: entry %d skipped: %s\n", index, qPrintable(reason));
+        skipped.append(QJsonObject{{QStringLiteral("entry"), index}, {QStringLiteral("reason"), reason}});
+    });
     const bool single = a.visibleMask && !(a.visibleMask & (a.visibleMask - 1));
     int selected = 0;
     while (single && !(a.visibleMask & (1 << selected)))
@@ -179,12 +186,24 @@ int playCommand(const QStringList &args)
     QElapsedTimer wall;
     wall.start();
     const bool backward = a.mode == QLatin1String("backward");
-    const int opened = playback.open(a.entry, backward);
-    if (opened < 0)
-        return failCommand("play", QStringLiteral("entry %1 could not be played").arg(a.entry));
-    playback.setSpeed(a.speed);
-    if (a.mode == QLatin1String("fast"))
-        playback.fastForward();
+    const auto start = [&](int entry) {
+        if (playback.open(entry, backward) < 0)
+            return false;
+        playback.setSpeed(a.speed);
+        if (a.mode == QLatin1String("fast"))
+            playback.fastForward();
+        return true;
+    };
+    if (!start(a.entry))
+        return failCommand("play", QStringLiteral("entry %1 could not be played: %2").arg(a.entry).arg(playback.openError()));
+    // A recording with other channels is played anew, as the viewer does.
+    QObject::connect(&playback, &PlaybackController::layoutChanged, &sink, [&](int index) {
+        if (!start(index)) {
+            fprintf(stderr, "zidavova-tool play: entry %d skipped: %s\n", index, qPrintable(playback.openError()));
+            skipped.append(QJsonObject{{QStringLiteral("entry"), index}, {QStringLiteral("reason"), playback.openError()}});
+            ended = true;
+        }
+    });
 
     QEventLoop loop;
     QTimer poll;
@@ -196,6 +215,10 @@ int playCommand(const QStringList &args)
         // After the catalogue's end: quit once the last picture was shown.
         if (!ended)
             return;
+        if (!playback.isRunning()) {
+            loop.quit();
+            return;
+        }
         for (int c = 0; c < playback.channelCount(); ++c)
             if (playback.paneView()->isVisible(c)
                 && (!playback.decodeThread()->isDrained(c) || playback.decodeThread()->output(c).size() > 0))
@@ -229,6 +252,7 @@ int playCommand(const QStringList &args)
     out.insert(QStringLiteral("firstMs"), double(sink.firstMs));
     out.insert(QStringLiteral("lastMs"), double(sink.lastMs));
     out.insert(QStringLiteral("recordings"), recordings);
+    out.insert(QStringLiteral("skipped"), skipped);
     out.insert(QStringLiteral("late"), QJsonObject{{QStringLiteral("count"), stats.late},
                                                    {QStringLiteral("maxMs"), stats.maxLateMs}});
     out.insert(QStringLiteral("audioBytes"), double(stats.audioBytes));

@@ -2,6 +2,7 @@
 
 #include "H26xFrameItem.h"
 #include "LogCategories.h"
+#include "PictureSize.h"
 
 #include <QMouseEvent>
 #include <QOpenGLContext>
@@ -67,19 +68,30 @@ uint8_t clampByte(int value)
 TalGLWidget::TalGLWidget(int paneIndex, int width, int height, QWidget *parent)
     : QOpenGLWidget(parent)
     , m_paneIndex(paneIndex)
-    , m_width(width)
-    , m_height(height)
 {
     setFocusPolicy(Qt::StrongFocus);
-    if (width > 0 && height > 0) {
-        m_planeYSize = width * height;
-        m_planeVOffset = width * height * 5 / 4;
-        m_planeY.reset(new uint8_t[size_t(m_planeYSize)]());
-        m_planeU.reset(new uint8_t[size_t(m_planeYSize / 4)]);
-        m_planeV.reset(new uint8_t[size_t(m_planeYSize / 4)]);
-        memset(m_planeU.get(), 128, size_t(m_planeYSize / 4));
-        memset(m_planeV.get(), 128, size_t(m_planeYSize / 4));
+    // 0 x 0 is a filler pane that never shows a picture; a size no picture
+    // can have (a damaged header) gets the default pane.
+    if ((width != 0 || height != 0) && !PictureSize::isPlayable(width, height)) {
+        width = PictureSize::DefaultWidth;
+        height = PictureSize::DefaultHeight;
     }
+    if (width > 0 && height > 0)
+        allocatePlanes(width, height);
+}
+
+// Black planes for a picture of width x height (both within PictureSize).
+void TalGLWidget::allocatePlanes(int width, int height)
+{
+    m_width = width;
+    m_height = height;
+    m_planeYSize = size_t(width) * size_t(height);
+    m_planeCSize = size_t((width + 1) / 2) * size_t((height + 1) / 2);
+    m_planeY.reset(new uint8_t[m_planeYSize]());
+    m_planeU.reset(new uint8_t[m_planeCSize]);
+    m_planeV.reset(new uint8_t[m_planeCSize]);
+    memset(m_planeU.get(), 128, m_planeCSize);
+    memset(m_planeV.get(), 128, m_planeCSize);
 }
 
 TalGLWidget::~TalGLWidget()
@@ -106,13 +118,21 @@ void TalGLWidget::setContrast(float factor)
 
 void TalGLWidget::updateView(H26xFrameItem *item)
 {
-    if (item && m_planeY && item->data() && item->size() == m_width * m_height * 3 / 2) {
-        const uint8_t *data = item->data();
-        memcpy(m_planeY.get(), data, size_t(m_planeYSize));
-        memcpy(m_planeU.get(), data + m_planeYSize, size_t(m_planeYSize / 4));
-        memcpy(m_planeV.get(), data + m_planeVOffset, size_t(m_planeYSize / 4));
-        m_seconds = item->record().sec;
-        m_hasPicture = true;
+    if (item && item->data() && m_planeY) {
+        const bool stated = item->pictureWidth() != 0 || item->pictureHeight() != 0;
+        const int w = stated ? item->pictureWidth() : m_width;
+        const int h = stated ? item->pictureHeight() : m_height;
+        if (PictureSize::isPlayable(w, h) && item->size() == PictureSize::yuv420Bytes(w, h)) {
+            // The planes follow the picture the decoder produced.
+            if (w != m_width || h != m_height)
+                allocatePlanes(w, h);
+            const uint8_t *data = item->data();
+            memcpy(m_planeY.get(), data, m_planeYSize);
+            memcpy(m_planeU.get(), data + m_planeYSize, m_planeCSize);
+            memcpy(m_planeV.get(), data + m_planeYSize + m_planeCSize, m_planeCSize);
+            m_seconds = item->record().sec;
+            m_hasPicture = true;
+        }
     }
     delete item;
     update();
@@ -276,8 +296,8 @@ void TalGLWidget::paintGL()
     // of 4 would be misread with the default alignment.
     glPixelStorei(GL_UNPACK_ALIGNMENT, 1);
     uploadPlane(0, m_textures[0], m_planeY.get(), m_width, m_height);
-    uploadPlane(1, m_textures[1], m_planeU.get(), m_width / 2, m_height / 2);
-    uploadPlane(2, m_textures[2], m_planeV.get(), m_width / 2, m_height / 2);
+    uploadPlane(1, m_textures[1], m_planeU.get(), (m_width + 1) / 2, (m_height + 1) / 2);
+    uploadPlane(2, m_textures[2], m_planeV.get(), (m_width + 1) / 2, (m_height + 1) / 2);
 
     m_program->setUniformValue(m_texY, 0);
     m_program->setUniformValue(m_texU, 1);
@@ -293,16 +313,12 @@ void TalGLWidget::toRgb32(uint32_t *buffer) const
 {
     if (!buffer || !m_planeY)
         return;
-    const int chromaW = m_width / 2;
-    const int chromaH = m_height / 2;
+    const size_t chromaW = size_t(m_width + 1) / 2;
     for (int y = 0; y < m_height; ++y) {
         for (int x = 0; x < m_width; ++x) {
-            int u = 0, v = 0;
-            if (chromaW > 0 && chromaH > 0) {
-                const int index = std::min(y / 2, chromaH - 1) * chromaW + std::min(x / 2, chromaW - 1);
-                u = m_planeU[size_t(index)] - 128;
-                v = m_planeV[size_t(index)] - 128;
-            }
+            const size_t index = size_t(y / 2) * chromaW + size_t(x / 2);
+            const int u = m_planeU[index] - 128;
+            const int v = m_planeV[index] - 128;
             const int luma = m_planeY[size_t(y) * m_width + x];
             const uint8_t r = clampByte(luma + int(1.402f * v));
             const uint8_t g = clampByte(luma - int(0.344f * u + 0.714f * v));

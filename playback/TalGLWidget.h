@@ -51,8 +51,9 @@ signals:
     void clicked(int paneIndex);
 
 public slots:
-    // Takes ownership of item: a picture of this view's size is copied, any
-    // other item only destroyed.
+    // Takes ownership of item. A picture is copied and shown at its own size
+    // (an item without a stated size must have this view's); any other item
+    // is only destroyed and the last picture stays.
     void updateView(H26xFrameItem *item);
     void setXTranslation(float x);
     void setYTranslation(float y);
@@ -66,6 +67,7 @@ protected:
     void paintGL() override;
 
 private:
+    void allocatePlanes(int width, int height);
     void applyZoom();
     QSize parentSize() const;
     void uploadPlane(int unit, GLuint texture, const uint8_t *plane, int w, int h);
@@ -80,8 +82,8 @@ private:
     int m_paneIndex = 0;
     int m_width = 0;
     int m_height = 0;
-    int m_planeYSize = 0;
-    int m_planeVOffset = 0;
+    size_t m_planeYSize = 0;
+    size_t m_planeCSize = 0; // each chroma plane
     uint32_t m_seconds = 0;
     bool m_hasPicture = false;
     float m_xTranslation = 0.0f;

@@ -1,12 +1,14 @@
 #include "CatalogueItems.h"
 
+#include "PictureSize.h"
+
 #include <algorithm>
 
 namespace {
 constexpr qint64 BlockGapSeconds = 1000;
 constexpr int MaxChannels = 8;
-constexpr qint32 DefaultWidth = 1280;
-constexpr qint32 DefaultHeight = 720;
+constexpr qint32 DefaultWidth = PictureSize::DefaultWidth;
+constexpr qint32 DefaultHeight = PictureSize::DefaultHeight;
 }
 
 QVector<int> catalogueBlocks(const QVector<CatalogueSpan> &spans)
@@ -89,7 +91,7 @@ QVector<PaneSpec> buildPaneSpecs(int channelCount, const QVector<int> &widths, c
     for (int i = 0; i < capacity; ++i) {
         const int w = i < channelCount ? widths.value(i) : 0;
         const int h = i < channelCount ? heights.value(i) : 0;
-        if (w > 0 && h > 0)
+        if (PictureSize::isPlayable(w, h))
             specs.append(PaneSpec{i, w, h});
         else
             specs.append(PaneSpec{i, DefaultWidth, DefaultHeight});

@@ -62,7 +62,7 @@ inline bool operator==(const PaneSpec &a, const PaneSpec &b)
 int paneCapacity(int channelCount);
 
 // One spec per real channel (its recorded size, or 1280 x 720 when the
-// catalogue has no size for it), then fillers (i, 1280, 720) up to the
+// catalogue has no size for it or one no picture can have, PictureSize.h), then fillers (i, 1280, 720) up to the
 // capacity. Channel counts below 1 give the single spec (0, 1280, 720);
 // counts above 8 are taken as 8, the most a camera records.
 QVector<PaneSpec> buildPaneSpecs(int channelCount, const QVector<int> &widths, const QVector<int> &heights);

@@ -221,8 +221,18 @@ std::vector<FrameIndexEntry> buildBackward(const std::vector<FrameIndexEntry> &f
 
 bool seekForward(const std::vector<FrameIndexEntry> &index, int64_t seconds, size_t &position)
 {
+    return seekForwardMs(index, seconds * 1000, position);
+}
+
+bool seekBackward(const std::vector<FrameIndexEntry> &index, int64_t seconds, size_t &position)
+{
+    return seekBackwardMs(index, seconds * 1000, position);
+}
+
+bool seekForwardMs(const std::vector<FrameIndexEntry> &index, int64_t mediaMs, size_t &position)
+{
     size_t first = 0;
-    while (first < index.size() && int64_t(index[first].sec) < seconds)
+    while (first < index.size() && index[first].timeMs() < mediaMs)
         ++first;
     if (first == index.size())
         return false;
@@ -235,9 +245,9 @@ bool seekForward(const std::vector<FrameIndexEntry> &index, int64_t seconds, siz
     return false;
 }
 
-bool seekBackward(const std::vector<FrameIndexEntry> &index, int64_t seconds, size_t &position)
+bool seekBackwardMs(const std::vector<FrameIndexEntry> &index, int64_t mediaMs, size_t &position)
 {
-    const int64_t target = seconds * 1000;
+    const int64_t target = mediaMs;
     size_t containing = index.size();
     size_t earliest = index.size();
     for (size_t i = 0; i < index.size(); ++i) {

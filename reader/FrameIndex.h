@@ -89,6 +89,9 @@ bool seekForward(const std::vector<FrameIndexEntry> &index, int64_t seconds, siz
 // target (the latest one starting at or before it; the earliest one when
 // the target precedes them all). False (position unchanged) without one.
 bool seekBackward(const std::vector<FrameIndexEntry> &index, int64_t seconds, size_t &position);
+// The same to a media time in milliseconds (a frame exactly, not its second).
+bool seekForwardMs(const std::vector<FrameIndexEntry> &index, int64_t mediaMs, size_t &position);
+bool seekBackwardMs(const std::vector<FrameIndexEntry> &index, int64_t mediaMs, size_t &position);
 
 // Where the payloads are and what goes in front of video frames.
 struct FrameSource {

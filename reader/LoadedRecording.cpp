@@ -24,7 +24,31 @@ void LoadedRecording::reset()
     start_ = end_ = 0;
     duration_ = 0;
     catalogueIndex_ = -1;
+    error_.clear();
 }
+
+namespace {
+
+// A bank is read in pieces so that a cancel is seen between them.
+constexpr qint64 BankReadPiece = 1 << 20;
+
+// Reads len bytes at offset in pieces, asking cancel between them: the bytes
+// read (short at the end of the file), or LoadCancelled.
+qint64 readPieces(QIODevice &file, qint64 offset, char *to, qint64 len, const LoadCancel &cancel)
+{
+    qint64 done = 0;
+    while (done < len) {
+        if (cancel && cancel())
+            return LoadCancelled;
+        const qint64 got = readAt(file, offset + done, to + done, qMin(BankReadPiece, len - done));
+        if (got <= 0)
+            break;
+        done += got;
+    }
+    return done;
+}
+
+} // namespace
 
 FrameIndex::FrameSource LoadedRecording::source() const
 {
@@ -48,6 +72,7 @@ int LoadedRecording::loadBank(const BankEntry &entry, const BankLoad &load)
     QFile file(entry.path);
     if (!file.open(QIODevice::ReadOnly | QIODevice::Unbuffered)) {
         qCWarning(lcReader, "[%s::%d]cannot open %s", "LoadedRecording::loadBank", __LINE__, qPrintable(entry.path));
+        error_ = QStringLiteral("its data file cannot be opened");
         return -1;
     }
     const uint64_t bankSize = entry.bankSize;
@@ -55,15 +80,23 @@ int LoadedRecording::loadBank(const BankEntry &entry, const BankLoad &load)
         if (!buffer_.allocate(bankSize)) {
             qCWarning(lcReader, "[%s::%d]no memory for a bank of %llu bytes", "LoadedRecording::loadBank", __LINE__,
                      static_cast<unsigned long long>(bankSize));
+            error_ = QStringLiteral("there is no memory for its bank");
             return -1;
         }
     }
     buffer_.clear();
     // A bank cut short by the end of its file is walked as far as it goes.
-    const qint64 got = bankSize ? readAt(file, entry.offset, reinterpret_cast<char *>(buffer_.data()), qint64(bankSize)) : 0;
+    const qint64 got = bankSize ? readPieces(file, entry.offset, reinterpret_cast<char *>(buffer_.data()),
+                                             qint64(bankSize), load.cancel)
+                                : 0;
+    if (got == LoadCancelled) {
+        buffer_.clear();
+        return int(LoadCancelled);
+    }
     if (got <= 0) {
         qCWarning(lcReader, "[%s::%d]%s holds no bank at %lld", "LoadedRecording::loadBank", __LINE__, qPrintable(entry.path),
                  static_cast<long long>(entry.offset));
+        error_ = QStringLiteral("its data file holds no bank there");
         return -1;
     }
     if (uint64_t(got) < bankSize)
@@ -83,10 +116,13 @@ int LoadedRecording::loadBank(const BankEntry &entry, const BankLoad &load)
                  static_cast<unsigned long long>(walk.stopOffset));
     if (load.backward)
         backward_ = FrameIndex::buildBackward(forward_, load.channelCount);
+    if (forward_.empty())
+        error_ = QStringLiteral("it holds no frames");
     return 0;
 }
 
-int64_t LoadedRecording::loadFile(int catalogueIndex, const FileRecord &record, bool keepBuffer)
+int64_t LoadedRecording::loadFile(int catalogueIndex, const FileRecord &record, bool keepBuffer,
+                                  const LoadCancel &cancel)
 {
     reset();
     recordFile_ = true;
@@ -102,6 +138,7 @@ int64_t LoadedRecording::loadFile(int catalogueIndex, const FileRecord &record, 
         if (buffer_.allocate(FrameBuffer::RecordFileCapacity))
             return true;
         qCWarning(lcReader, "[%s::%d]no memory for the frame buffer", "LoadedRecording::loadFile", __LINE__);
+        error_ = QStringLiteral("there is no memory for its frames");
         return false;
     };
 
@@ -114,20 +151,28 @@ int64_t LoadedRecording::loadFile(int catalogueIndex, const FileRecord &record, 
         QFile file(record.path);
         if (!file.open(QIODevice::ReadOnly)) {
             qCWarning(lcReader, "[%s::%d]cannot open %s", "LoadedRecording::loadFile", __LINE__, qPrintable(record.path));
+            error_ = QStringLiteral("the file cannot be opened");
             return -1;
         }
         if (!allocate())
             return -1;
-        bytes = Mf2Reader::read(file, buffer_, tracks_, packets);
+        bytes = Mf2Reader::read(file, buffer_, tracks_, packets, cancel);
         merge.container = TelemetryContainer::Mf2;
     } else {
-        bytes = Mp4Loader::read(record.path, buffer_, allocate, tracks_, packets);
+        bytes = Mp4Loader::read(record.path, buffer_, allocate, tracks_, packets, cancel);
         merge.container = TelemetryContainer::Mp4;
         // The trailer's duration plus two seconds: what follows is not the recording's.
         merge.cutMs = int64_t(duration_) * 1000 + 2000;
     }
     if (bytes < 0) {
         tracks_ = RecordTracks();
+        if (bytes == LoadCancelled) {
+            buffer_.clear();
+            return LoadCancelled;
+        }
+        if (error_.isEmpty())
+            error_ = record.isMF2 ? QStringLiteral("it is not a readable MF2 recording")
+                                  : QStringLiteral("it is not a readable MP4 recording");
         return -1;
     }
     for (const VideoTrack &v : tracks_.video) {
@@ -141,6 +186,8 @@ int64_t LoadedRecording::loadFile(int catalogueIndex, const FileRecord &record, 
         end_ = start_ + duration_;
     else if (!forward_.empty())
         end_ = merged.endSeconds;
+    else
+        error_ = QStringLiteral("it holds no frames");
     return bytes;
 }
 
@@ -150,18 +197,27 @@ int LoadedRecording::next(ParameterSets::Reading reading, FrameIndexEntry &entry
     return FrameIndex::nextFrame(index, position_, source(), reading, entry, out, capacity);
 }
 
+uint32_t LoadedRecording::videoChannels() const
+{
+    uint32_t mask = 0;
+    for (const FrameIndexEntry &e : forward_)
+        if (e.marker == FrameIndexEntry::Video && e.channel < 32)
+            mask |= 1u << e.channel;
+    return mask;
+}
+
 void LoadedRecording::buildBackwardIndex()
 {
     backward_ = FrameIndex::buildBackward(forward_, int(tracks_.video.size()));
     position_ = 0;
 }
 
-void LoadedRecording::seek(bool backwardIndex, int64_t seconds)
+void LoadedRecording::seek(bool backwardIndex, int64_t mediaMs)
 {
     if (backwardIndex)
-        FrameIndex::seekBackward(backward_, seconds, position_);
+        FrameIndex::seekBackwardMs(backward_, mediaMs, position_);
     else
-        FrameIndex::seekForward(forward_, seconds, position_);
+        FrameIndex::seekForwardMs(forward_, mediaMs, position_);
 }
 
 namespace {

@@ -7,7 +7,10 @@
 #include "FileRecord.h"
 #include "FrameBuffer.h"
 #include "FrameIndex.h"
+#include "LoadCancel.h"
 #include "RecordTracks.h"
+
+#include <QString>
 
 #include <vector>
 
@@ -21,20 +24,26 @@ public:
         uint64_t limit = 0;         // 0: none
         int channelCount = 1;       // channels of the backward index
         bool gsensorList = true;
+        LoadCancel cancel;          // asked between reads
     };
 
-    // 0, or -1 when the data file does not open or holds no byte of the bank.
+    // 0, or -1 when the data file does not open or holds no byte of the bank;
+    // LoadCancelled when load.cancel ended it.
     int loadBank(const BankEntry &entry, const BankLoad &load);
-    // Payload bytes loaded; below 1 when nothing was loaded.
-    int64_t loadFile(int catalogueIndex, const FileRecord &record, bool keepBuffer);
+    // Payload bytes loaded; below 1 when nothing was loaded (LoadCancelled
+    // when cancel ended it).
+    int64_t loadFile(int catalogueIndex, const FileRecord &record, bool keepBuffer, const LoadCancel &cancel = {});
+    // Why the last load failed, as a person would be told; empty after a
+    // load that succeeded.
+    const QString &loadError() const { return error_; }
 
     // Hands out the entry at the position of the forward (or backward)
     // index and writes its prefix and payload into out, never beyond
     // capacity. Bytes written; 0 at the end of the index.
     int next(ParameterSets::Reading reading, FrameIndexEntry &entry, uint8_t *out, size_t capacity);
-    // Moves the position in the forward or backward index; unchanged when
-    // no key frame of channel 0 fits.
-    void seek(bool backwardIndex, int64_t seconds);
+    // Moves the position in the forward or backward index to mediaMs;
+    // unchanged when no key frame of channel 0 fits.
+    void seek(bool backwardIndex, int64_t mediaMs);
     // Record files load forward only: builds the backward index of what is
     // loaded over its video channels, positioned at its start.
     void buildBackwardIndex();
@@ -55,6 +64,8 @@ public:
     const std::vector<TrackConfig> &trackConfigs() const { return tracks_.configs; }
     const AudioDescription &audio() const { return tracks_.audio; }
     const FrameBuffer &buffer() const { return buffer_; }
+    // Bit c set when the loaded index holds video of channel c (0-31).
+    uint32_t videoChannels() const;
     int64_t startTime() const { return start_; }
     int64_t endTime() const { return end_; }
     uint32_t duration() const { return duration_; }
@@ -76,4 +87,5 @@ private:
     int64_t end_ = 0;
     uint32_t duration_ = 0;
     int catalogueIndex_ = -1;
+    QString error_;
 };

@@ -3,6 +3,7 @@
 #include "FileAccess.h"
 #include "LittleEndian.h"
 #include "LogCategories.h"
+#include "PictureSize.h"
 
 #include <QtGlobal>
 #include <cstring>
@@ -22,7 +23,8 @@ int fail(const char *why)
 
 } // namespace
 
-int64_t Mf2Reader::read(QIODevice &device, FrameBuffer &buffer, RecordTracks &tracks, RecordPackets &packets)
+int64_t Mf2Reader::read(QIODevice &device, FrameBuffer &buffer, RecordTracks &tracks, RecordPackets &packets,
+                        const LoadCancel &cancel)
 {
     tracks = RecordTracks();
     packets.reset(0, 0, 0);
@@ -71,6 +73,11 @@ int64_t Mf2Reader::read(QIODevice &device, FrameBuffer &buffer, RecordTracks &tr
                 v.ordinal = uint32_t(tracks.video.size());
                 v.width = le::u32(d + 20);
                 v.height = le::u32(d + 24);
+                if (!PictureSize::isPlayable(v.width, v.height)) {
+                    qCWarning(lcDemux, "[%s::%d]MF2: video track %u claims %ux%u; its size is taken as unknown",
+                             "Mf2Reader::read", __LINE__, t, v.width, v.height);
+                    v.width = v.height = 0;
+                }
                 v.config = config.bytes;
                 v.codec = codecOfParameterSets(v.config);
                 v.resolutionCode = tracks.video.empty() ? 15 : 14;
@@ -108,6 +115,11 @@ int64_t Mf2Reader::read(QIODevice &device, FrameBuffer &buffer, RecordTracks &tr
     qint64 pos = tableStart + qint64(tableSize);
     char h[PacketHeaderSize];
     while (readExactly(device, pos, h, PacketHeaderSize)) {
+        if (cancel && cancel()) {
+            tracks = RecordTracks();
+            packets.reset(0, 0, 0);
+            return LoadCancelled;
+        }
         TrackKind kind;
         int track = quint8(h[4]);
         if (is(h, "MF2V")) {

@@ -3,6 +3,7 @@
 // table and packets to the end of the file. Payloads go straight into the
 // frame buffer; the packets are sorted into per-track lists for the merge.
 #include "FrameBuffer.h"
+#include "LoadCancel.h"
 #include "RecordTracks.h"
 
 #include <QIODevice>
@@ -25,6 +26,8 @@ public:
     // header or track table are unreadable or out of bounds (tracks and
     // packets are then empty). Reading ends at a packet with an unknown
     // magic, a payload running past the end of the file, or a payload that
-    // does not fit the buffer; everything read before it stays.
-    static int64_t read(QIODevice &device, FrameBuffer &buffer, RecordTracks &tracks, RecordPackets &packets);
+    // does not fit the buffer; everything read before it stays. cancel is
+    // asked between packets: true gives LoadCancelled.
+    static int64_t read(QIODevice &device, FrameBuffer &buffer, RecordTracks &tracks, RecordPackets &packets,
+                        const LoadCancel &cancel = {});
 };

@@ -1,6 +1,7 @@
 #include "Mp4Loader.h"
 
 #include "LogCategories.h"
+#include "PictureSize.h"
 #include "pavona_av_demuxer.h"
 
 #include <QtGlobal>
@@ -46,7 +47,7 @@ struct HandleCloser {
 } // namespace
 
 int64_t Mp4Loader::read(const QString &path, FrameBuffer &buffer, const std::function<bool()> &allocate,
-                        RecordTracks &tracks, RecordPackets &packets)
+                        RecordTracks &tracks, RecordPackets &packets, const LoadCancel &cancel)
 {
     tracks = RecordTracks();
     packets.reset(0, 0, 0);
@@ -71,8 +72,14 @@ int64_t Mp4Loader::read(const QString &path, FrameBuffer &buffer, const std::fun
         const PVNA_AV_DEMUX_VideoInfo &v = info->video[i];
         VideoTrack t;
         t.ordinal = uint32_t(i);
-        t.width = uint32_t(qMax(v.width, 0));
-        t.height = uint32_t(qMax(v.height, 0));
+        // A size no picture can have is taken as unknown: the channel gets the default pane.
+        if (PictureSize::isPlayable(v.width, v.height)) {
+            t.width = uint32_t(v.width);
+            t.height = uint32_t(v.height);
+        } else {
+            qCWarning(lcDemux, "[%s::%d]%s: video stream %d claims %dx%d; its size is taken as unknown", "Mp4Loader::read",
+                     __LINE__, name.constData(), i, v.width, v.height);
+        }
         t.codec = v.codec == PVNA_AV_CODEC_H264 ? VideoCodec::H264 : VideoCodec::Hevc;
         t.resolutionCode = resolutionCodeOfSize(t.width, t.height);
         t.config = QByteArray(reinterpret_cast<const char *>(v.config), v.configSize);
@@ -97,6 +104,11 @@ int64_t Mp4Loader::read(const QString &path, FrameBuffer &buffer, const std::fun
         return -1;
     int rc = 0;
     while ((rc = PVNA_AV_DEMUX_ReadPacket(raw)) == 0 || rc == PVNA_AV_DEMUX_UNSUPPORTED) {
+        if (cancel && cancel()) {
+            tracks = RecordTracks();
+            packets.reset(0, 0, 0);
+            return LoadCancelled;
+        }
     }
     if (rc == PVNA_AV_DEMUX_SINK_REFUSED)
         qCWarning(lcDemux, "[%s::%d]frame buffer full: %s is loaded up to %lld bytes", "Mp4Loader::read", __LINE__,

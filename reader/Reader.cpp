@@ -4,6 +4,7 @@
 #include "BankWalk.h"
 #include "FileAccess.h"
 #include "LittleEndian.h"
+#include "PictureSize.h"
 #include "RecordFileScan.h"
 #include "SafeFileWrite.h"
 
@@ -174,6 +175,13 @@ int Reader::finishRecordScan(RecordFileScan &scan, Catalogue &next)
     if (!scan.records().isEmpty()) {
         const FileTrailer &first = scan.records().first().trailer;
         for (int c = 0; c < qMin(first.channelCount(), int(FileTrailer::MaxChannels)); ++c) {
+            // A size no camera records (a damaged trailer) leaves the channel
+            // to the default pane.
+            if (!PictureSize::isPlayable(first.width(c), first.height(c))) {
+                qWarning("[%s::%d]%s: channel %d claims %ux%u; the default pane is used", "finishRecordScan", __LINE__,
+                         qPrintable(scan.records().first().path), c, first.width(c), first.height(c));
+                continue;
+            }
             next.widths[c] = int(first.width(c));
             next.heights[c] = int(first.height(c));
         }
@@ -462,7 +470,8 @@ QVector<int> Reader::heights() const
     return cat.heights;
 }
 
-int Reader::loadBankForPlayback(int index, const BankEntry &entry, bool keepBuffer, bool backward, quint64 limit)
+int Reader::loadBankForPlayback(int index, const BankEntry &entry, bool keepBuffer, bool backward, quint64 limit,
+                                const LoadCancel &cancel)
 {
     QMutexLocker locker(&lock);
     LoadedRecording::BankLoad load;
@@ -471,13 +480,26 @@ int Reader::loadBankForPlayback(int index, const BankEntry &entry, bool keepBuff
     load.backward = backward;
     load.limit = limit;
     load.channelCount = cat.headChannels > 0 ? cat.headChannels : int(entry.channels);
+    load.cancel = cancel;
     return playback.loadBank(entry, load);
 }
 
-qint64 Reader::loadFileForPlayback(int index, const FileRecord &record, bool keepBuffer)
+qint64 Reader::loadFileForPlayback(int index, const FileRecord &record, bool keepBuffer, const LoadCancel &cancel)
 {
     QMutexLocker locker(&lock);
-    return playback.loadFile(index, record, keepBuffer);
+    return playback.loadFile(index, record, keepBuffer, cancel);
+}
+
+QString Reader::playbackLoadError() const
+{
+    QMutexLocker locker(&lock);
+    return playback.loadError();
+}
+
+quint32 Reader::playbackVideoChannels() const
+{
+    QMutexLocker locker(&lock);
+    return playback.videoChannels();
 }
 
 void Reader::buildPlaybackBackwardIndex()
@@ -525,11 +547,16 @@ int Reader::nextFrameExport(uint8_t *out, size_t capacity, FrameIndexEntry &entr
 
 void Reader::seek(int mode, qint64 seconds)
 {
+    seekMs(mode, seconds * 1000);
+}
+
+void Reader::seekMs(int mode, qint64 mediaMs)
+{
     QMutexLocker locker(&lock);
     if (mode == 0 || mode == 3)
-        playback.seek(false, seconds);
+        playback.seek(false, mediaMs);
     else if (mode == 5 || mode == 8)
-        playback.seek(true, seconds);
+        playback.seek(true, mediaMs);
 }
 
 int Reader::videoHeaderForChannel(int kind, int channel, uint8_t *out, size_t capacity) const

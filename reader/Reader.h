@@ -105,9 +105,17 @@ public:
     // Bank of an index store: 0, or -1 when its data file does not open.
     // backward also builds the backward index; limit (0 none) is compared
     // with the entries' 64-bit sequence field.
-    int loadBankForPlayback(int index, const BankEntry &entry, bool keepBuffer, bool backward, quint64 limit = 0);
+    // cancel (playback loads) is asked between reads; when it ends a load
+    // the result is LoadCancelled.
+    int loadBankForPlayback(int index, const BankEntry &entry, bool keepBuffer, bool backward, quint64 limit = 0,
+                            const LoadCancel &cancel = {});
     // Record file (MF2 or MP4): payload bytes loaded, below 1 on failure.
-    qint64 loadFileForPlayback(int index, const FileRecord &record, bool keepBuffer);
+    qint64 loadFileForPlayback(int index, const FileRecord &record, bool keepBuffer, const LoadCancel &cancel = {});
+    // Why the last playback load cannot be played (a file that does not
+    // open or read, a recording without frames); empty when it can.
+    QString playbackLoadError() const;
+    // Bit c set when the playback load holds video of channel c.
+    quint32 playbackVideoChannels() const;
     // After loadFileForPlayback: the backward index for backward play of a
     // record file (bank loads build theirs when asked).
     void buildPlaybackBackwardIndex();
@@ -121,6 +129,8 @@ public:
     // Playback modes 0 and 3 seek in the forward index, 5 and 8 in the
     // backward index; others do nothing.
     void seek(int mode, qint64 seconds);
+    // The same to a media time in milliseconds.
+    void seekMs(int mode, qint64 mediaMs);
 
     // For the export's stream headers, from the export load: kind 0 the
     // video parameter sets of channel, else the audio configuration. Bytes

@@ -16,12 +16,13 @@ DecodeThread::DecodeThread(ReadThread *readThread, PaneView *v, QObject *parent)
     for (int c = 0; c < Channels; ++c) {
         decoders[c].reset(new H265Decoder(c));
         drained[c] = false;
+        recordingOf[c] = -1;
     }
 }
 
 DecodeThread::~DecodeThread()
 {
-    stopAndWait();
+    stopAndJoin();
     flush();
 }
 
@@ -49,6 +50,7 @@ void DecodeThread::flush()
             delete item;
         backStacks[c].clear();
         keySeen[c] = false;
+        recordingOf[c] = -1;
         drained[c] = false;
     }
     decoderFlushPending = true;
@@ -57,8 +59,10 @@ void DecodeThread::flush()
 void DecodeThread::work()
 {
     qCDebug(lcPlayback, "DecodeThread::run...start");
-    for (bool &k : keySeen)
-        k = false;
+    for (int c = 0; c < Channels; ++c) {
+        keySeen[c] = false;
+        recordingOf[c] = -1;
+    }
     timer.start();
     totalNs = 0;
     weightedCount = 0;
@@ -96,6 +100,12 @@ bool DecodeThread::step()
             }
             continue;
         }
+        if (item->catalogueIndex() != recordingOf[c]) {
+            // Another recording: its frames must not be decoded against the
+            // pictures of the last one.
+            recordingOf[c] = item->catalogueIndex();
+            keySeen[c] = false;
+        }
         if (item->isKeyFrame())
             keySeen[c] = true;
         if (!keySeen[c]) {
@@ -118,12 +128,11 @@ void DecodeThread::decodeOne(int c, H26xFrameItem *item)
         releaseBackStack(c);
     }
     FrameIndexEntry pictureRecord;
-    H26xFrameItem *picture = spare(c);
     const qint64 begin = timer.nsecsElapsed();
-    const int n = decoders[c]->decode(item->data(), item->size(), item->record(), picture->data(), &pictureRecord);
+    const int n = decoders[c]->decode(item->data(), item->size(), item->record(), pictureBuffer(c), &pictureRecord);
     account(item->record().res, timer.nsecsElapsed() - begin);
     if (n > 0) {
-        picture->record() = pictureRecord;
+        spares[c]->record() = pictureRecord;
         handOut(c, spares[c].release());
     } else {
         FrameIndexEntry none = item->record();
@@ -143,18 +152,21 @@ void DecodeThread::handOut(int c, H26xFrameItem *decoded)
 void DecodeThread::drainDecoder(int c)
 {
     FrameIndexEntry pictureRecord;
-    while (decoders[c]->drain(spare(c)->data(), &pictureRecord) > 0) {
+    while (decoders[c]->drain(pictureBuffer(c), &pictureRecord) > 0) {
         spares[c]->record() = pictureRecord;
         handOut(c, spares[c].release());
     }
 }
 
-H26xFrameItem *DecodeThread::spare(int c)
+// The spare item takes the picture of the size the decoder produced.
+H265Decoder::PictureBuffer DecodeThread::pictureBuffer(int c)
 {
-    const int size = decoders[c]->decodedFrameSize();
-    if (!spares[c] || spares[c]->size() != size)
-        spares[c].reset(new H26xFrameItem(size, FrameIndexEntry()));
-    return spares[c].get();
+    return [this, c](int width, int height, int bytes) {
+        if (!spares[c] || spares[c]->size() != bytes)
+            spares[c].reset(new H26xFrameItem(bytes, FrameIndexEntry()));
+        spares[c]->setPictureSize(width, height);
+        return spares[c]->data();
+    };
 }
 
 void DecodeThread::releaseBackStack(int c)

@@ -2,8 +2,9 @@
 // Between the read and render threads: takes one compressed item per
 // visible channel and round, decodes it with that channel's decoder and
 // queues the picture for the render thread. Nothing before a channel's key
-// frame reaches its decoder; in backward play each GOP is held on a back
-// stack and released newest first.
+// frame reaches its decoder, after a start, a flush or a change of
+// recording in either direction; in backward play each GOP is held on a
+// back stack and released newest first.
 #include "FrameQueue.h"
 #include "H265Decoder.h"
 #include "CatalogueItems.h"
@@ -48,6 +49,7 @@ public:
     void flush();
 
     FrameQueue &output(int channel) { return outputs[channel]; }
+    const FrameQueue &output(int channel) const { return outputs[channel]; }
     // Everything of the channel has been decoded and handed on: the read
     // thread ended and the decoder was drained.
     bool isDrained(int channel) const { return drained[channel].load(); }
@@ -64,7 +66,7 @@ private:
     void decodeOne(int channel, H26xFrameItem *item);
     void handOut(int channel, H26xFrameItem *decoded);
     void drainDecoder(int channel);
-    H26xFrameItem *spare(int channel);
+    H265Decoder::PictureBuffer pictureBuffer(int channel);
     void releaseBackStack(int channel);
     void account(int resolutionCode, qint64 ns);
 
@@ -77,6 +79,7 @@ private:
     FrameQueue outputs[Channels];
     std::deque<H26xFrameItem *> backStacks[Channels];
     bool keySeen[Channels] = {};
+    int recordingOf[Channels]; // catalogue index of the channel's last frame taken
     std::atomic<bool> drained[Channels];
     std::atomic<int> channelCount{1};
     std::atomic<bool> backward{false};

@@ -1,12 +1,12 @@
 #include "H265Decoder.h"
 
 #include "LogCategories.h"
+#include "PictureSize.h"
 
 #include <QThread>
 #include <QtGlobal>
 
 #include <algorithm>
-#include <cstring>
 
 extern "C" {
 #include <libavcodec/avcodec.h>
@@ -24,22 +24,6 @@ constexpr size_t MaxPendingRecords = 64;
 bool isPlanar420(int format)
 {
     return format == AV_PIX_FMT_YUV420P || format == AV_PIX_FMT_YUVJ420P;
-}
-
-// Copies a plane of srcW x srcH into one of dstW x dstH: what lies outside
-// the source is filled with fill, what lies outside the destination is left
-// out, so the copy never reads past the decoded plane.
-void copyPlane(uint8_t *dst, int dstW, int dstH, const uint8_t *src, int srcStride, int srcW, int srcH, uint8_t fill)
-{
-    const int rows = std::min(dstH, srcH);
-    const int cols = std::min(dstW, srcW);
-    for (int y = 0; y < rows; ++y) {
-        memcpy(dst + size_t(y) * dstW, src + size_t(y) * srcStride, size_t(cols));
-        if (cols < dstW)
-            memset(dst + size_t(y) * dstW + cols, fill, size_t(dstW - cols));
-    }
-    if (rows < dstH)
-        memset(dst + size_t(rows) * dstW, fill, size_t(dstH - rows) * dstW);
 }
 
 } // namespace
@@ -60,7 +44,7 @@ int H265Decoder::initCodec(int codecType, int width, int height)
         flush();
         return 0;
     }
-    if (width <= 0 || height <= 0) {
+    if (!PictureSize::isPlayable(width, height)) {
         qCWarning(lcPlayback, "H265Decoder::initCodec bad size w:%d h:%d", width, height);
         return -1;
     }
@@ -143,10 +127,10 @@ void H265Decoder::logAcceleratorSearch()
     qCDebug(lcPlayback, "can not find hwaccel ");
 }
 
-int H265Decoder::decode(const uint8_t *data, int size, const FrameIndexEntry &record, uint8_t *out,
+int H265Decoder::decode(const uint8_t *data, int size, const FrameIndexEntry &record, const PictureBuffer &out,
                         FrameIndexEntry *pictureRecord)
 {
-    if (!m_context || !data || size <= 0 || !out || !pictureRecord)
+    if (!m_context || !data || size <= 0 || !pictureRecord)
         return 0;
     if (m_draining)
         flush();
@@ -175,9 +159,9 @@ int H265Decoder::decode(const uint8_t *data, int size, const FrameIndexEntry &re
     return receivePicture(out, pictureRecord);
 }
 
-int H265Decoder::drain(uint8_t *out, FrameIndexEntry *pictureRecord)
+int H265Decoder::drain(const PictureBuffer &out, FrameIndexEntry *pictureRecord)
 {
-    if (!m_context || !out || !pictureRecord)
+    if (!m_context || !pictureRecord)
         return 0;
     if (!m_draining) {
         m_draining = true;
@@ -192,7 +176,7 @@ int H265Decoder::drain(uint8_t *out, FrameIndexEntry *pictureRecord)
     return produced;
 }
 
-int H265Decoder::receivePicture(uint8_t *out, FrameIndexEntry *pictureRecord)
+int H265Decoder::receivePicture(const PictureBuffer &out, FrameIndexEntry *pictureRecord)
 {
     for (;;) {
         if (avcodec_receive_frame(m_context, m_frame) < 0)
@@ -213,8 +197,11 @@ int H265Decoder::receivePicture(uint8_t *out, FrameIndexEntry *pictureRecord)
     }
 }
 
-int H265Decoder::layout(uint8_t *out)
+int H265Decoder::layout(const PictureBuffer &out)
 {
+    // The picture keeps the size it was decoded at, whatever the header claimed.
+    if (!PictureSize::isPlayable(m_frame->width, m_frame->height))
+        return 0;
     const AVFrame *source = m_frame;
     if (!isPlanar420(m_frame->format)) {
         // 10-bit or 4:2:2 streams: convert to 8-bit 4:2:0 at the decoded size first.
@@ -235,22 +222,13 @@ int H265Decoder::layout(uint8_t *out)
                   m_converted->linesize);
         source = m_converted;
     }
-
-    if (source->width == m_width && source->height == m_height) {
-        const int written = av_image_copy_to_buffer(out, m_decodedFrameSize, source->data, source->linesize,
-                                                    AV_PIX_FMT_YUV420P, m_width, m_height, 1);
-        return written == m_decodedFrameSize ? m_decodedFrameSize : 0;
-    }
-
-    // Coded size differs from the configured one: crop or pad each plane.
-    const int chromaW = (m_width + 1) / 2, chromaH = (m_height + 1) / 2;
-    const int srcChromaW = (source->width + 1) / 2, srcChromaH = (source->height + 1) / 2;
-    uint8_t *u = out + size_t(m_width) * m_height;
-    uint8_t *v = u + size_t(chromaW) * chromaH;
-    copyPlane(out, m_width, m_height, source->data[0], source->linesize[0], source->width, source->height, 16);
-    copyPlane(u, chromaW, chromaH, source->data[1], source->linesize[1], srcChromaW, srcChromaH, 128);
-    copyPlane(v, chromaW, chromaH, source->data[2], source->linesize[2], srcChromaW, srcChromaH, 128);
-    return m_decodedFrameSize;
+    const int bytes = int(PictureSize::yuv420Bytes(source->width, source->height));
+    uint8_t *buffer = out ? out(source->width, source->height, bytes) : nullptr;
+    if (!buffer)
+        return 0;
+    const int written = av_image_copy_to_buffer(buffer, bytes, source->data, source->linesize, AV_PIX_FMT_YUV420P,
+                                                source->width, source->height, 1);
+    return written == bytes ? bytes : 0;
 }
 
 void H265Decoder::flush()

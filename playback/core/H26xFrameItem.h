@@ -33,9 +33,20 @@ public:
     bool isKeyFrame() const { return m_record.isKeyFrame(); }
     // A decoded item whose packet gave no picture: its record's size is 0.
     bool hasPicture() const { return m_record.size != 0 && m_size > 0; }
+    // Decoded items: the size of the YUV 4:2:0 picture in data (0 x 0 when
+    // not stated; the data then has the size of the view it is shown in).
+    void setPictureSize(int width, int height)
+    {
+        m_width = width;
+        m_height = height;
+    }
+    int pictureWidth() const { return m_width; }
+    int pictureHeight() const { return m_height; }
 
 private:
     std::unique_ptr<uint8_t[]> m_data;
     int m_size = 0;
+    int m_width = 0;
+    int m_height = 0;
     FrameIndexEntry m_record;
 };

@@ -1,6 +1,7 @@
 #include "PlaybackController.h"
 
 #include "LogCategories.h"
+#include <QElapsedTimer>
 
 PlaybackController::PlaybackController(Reader *r, QObject *parent)
     : QObject(parent), reader(r), read(r, &view), decode(&read, &view), render(&read, &decode, &view)
@@ -8,10 +9,23 @@ PlaybackController::PlaybackController(Reader *r, QObject *parent)
     qRegisterMetaType<H26xFrameItem *>();
     connect(&render, &RenderThread::decodedFrame, this, &PlaybackController::decodedFrame, Qt::DirectConnection);
     connect(&read, &ReadThread::playEnd, this, &PlaybackController::playEnd, Qt::QueuedConnection);
+    connect(&read, &ReadThread::recordingSkipped, this, &PlaybackController::recordingSkipped, Qt::QueuedConnection);
     connect(&read, &ReadThread::layoutChanged, this, [this](int index) {
-        render.pause();
-        emit layoutChanged(index);
+        layoutIndex = index;
+        layoutWait.start();
     }, Qt::QueuedConnection);
+    layoutWait.setInterval(20);
+    connect(&layoutWait, &QTimer::timeout, this, [this] {
+        // A stop or a reposition meanwhile took playback elsewhere.
+        if (!isRunning() || !read.hasEnded()) {
+            layoutWait.stop();
+            return;
+        }
+        if (!everythingShown())
+            return;
+        layoutWait.stop();
+        emit layoutChanged(layoutIndex);
+    });
     connect(&decode, &DecodeThread::singlePaneRequested, this, &PlaybackController::singlePaneRequested,
             Qt::QueuedConnection);
 }
@@ -23,6 +37,7 @@ PlaybackController::~PlaybackController()
 
 bool PlaybackController::stop()
 {
+    layoutWait.stop();
     const bool renderDone = render.stopAndWait();
     const bool decodeDone = decode.stopAndWait();
     const bool readDone = read.stopAndWait();
@@ -57,21 +72,24 @@ void PlaybackController::buildPaneSpecs()
 
 int PlaybackController::open(int index, bool backward)
 {
+    lastOpenError.clear();
     // A thread still running must not be reconfigured under its feet.
     if (!stop()) {
         qCWarning(lcPlayback, "[%s::%d]a playback thread did not stop", "open", __LINE__);
+        lastOpenError = QStringLiteral("playback did not stop");
         return -1;
     }
     read.setCardKind(reader->mode());
     backwardPlay = backward;
     const int opened = read.openRecording(index, backward);
-    if (opened < 0)
+    if (opened < 0) {
+        lastOpenError = read.loadError();
         return opened;
+    }
     openedIndex = index;
     buildPaneSpecs();
     const int n = specs.size();
     read.setChannelCount(n);
-    read.setPaneSpecs(specs);
     decode.setChannelCount(n);
     render.setChannelCount(n);
     if (reader->mode() == 1) {
@@ -89,10 +107,19 @@ int PlaybackController::open(int index, bool backward)
     decode.setCodecTypes(codecs);
     if (decode.initCodec(specs) < 0) {
         stop();
+        lastOpenError = QStringLiteral("its video cannot be decoded");
         return -1;
     }
     render.startPlaying(direction());
     return 0;
+}
+
+bool PlaybackController::everythingShown() const
+{
+    for (int c = 0; c < specs.size(); ++c)
+        if (view.isVisible(c) && (!decode.isDrained(c) || decode.output(c).size() > 0))
+            return false;
+    return true;
 }
 
 bool PlaybackController::restartPoint(int *index, qint64 *mediaMs) const
@@ -105,7 +132,7 @@ bool PlaybackController::restartPoint(int *index, qint64 *mediaMs) const
     return true;
 }
 
-int PlaybackController::reposition(int index, qint64 mediaMs, bool backward)
+int PlaybackController::reposition(int index, qint64 mediaMs, bool backward, bool continueFromScreen)
 {
     if (!isRunning())
         return -1;
@@ -127,7 +154,10 @@ int PlaybackController::reposition(int index, qint64 mediaMs, bool backward)
             restartPoint(&here, &hereMs);
             read.position(here, hereMs, backwardPlay);
         }
-        render.restartClock();
+        if (result == 0 && continueFromScreen)
+            render.restartClock(mediaMs, backward);
+        else
+            render.restartClock();
     }
     read.unpark();
     decode.unpark();
@@ -141,7 +171,7 @@ void PlaybackController::play()
         int index = openedIndex;
         qint64 ms = 0;
         if (restartPoint(&index, &ms))
-            reposition(index, ms, false);
+            reposition(index, ms, false, true);
     }
     decode.setFastForward(false);
     render.setPlayMode(RenderThread::Forward);
@@ -155,7 +185,7 @@ int PlaybackController::reverse()
         qint64 ms = 0;
         if (!restartPoint(&index, &ms))
             return -1;
-        const int result = reposition(index, ms, true);
+        const int result = reposition(index, ms, true, true);
         if (result < 0)
             return result;
     }
@@ -183,7 +213,7 @@ void PlaybackController::stepForward()
         int index = openedIndex;
         qint64 ms = 0;
         if (restartPoint(&index, &ms))
-            reposition(index, ms, false);
+            reposition(index, ms, false, true);
     }
     read.resume();
     render.stepForward();
@@ -194,11 +224,19 @@ void PlaybackController::stepBackward()
     if (!backwardPlay) {
         int index = openedIndex;
         qint64 ms = 0;
-        if (!restartPoint(&index, &ms) || reposition(index, ms, true) < 0)
+        if (!restartPoint(&index, &ms) || reposition(index, ms, true, true) < 0)
             return;
     }
     read.resume();
     render.stepBackward();
+}
+
+void PlaybackController::waitForSteps(int timeoutMs)
+{
+    QElapsedTimer timer;
+    timer.start();
+    while (render.isRunning() && render.stepPending() && timer.elapsed() < timeoutMs)
+        QThread::usleep(500);
 }
 
 void PlaybackController::fastForward()
@@ -228,12 +266,27 @@ int PlaybackController::seek(int index, qint64 mediaMs)
     return reposition(index, mediaMs, backwardPlay);
 }
 
+namespace {
+
+// Bit c set for each channel the view has decoded.
+int decodedChannels(const PaneView &view)
+{
+    int mask = 0;
+    for (int c = 0; c < DecodeThread::Channels; ++c)
+        if (view.isVisible(c))
+            mask |= 1 << c;
+    return mask;
+}
+
+} // namespace
+
 void PlaybackController::setPaneView(int layout, int selectedChannel, int visibleMask)
 {
     int index = openedIndex;
     qint64 ms = 0;
     const bool known = restartPoint(&index, &ms);
+    const int before = decodedChannels(view);
     view.publish(layout, selectedChannel, visibleMask);
-    if (known)
+    if (known && decodedChannels(view) != before)
         reposition(index, ms, backwardPlay);
 }

@@ -12,6 +12,7 @@
 
 #include <QMetaType>
 #include <QObject>
+#include <QTimer>
 #include <QVector>
 
 Q_DECLARE_METATYPE(H26xFrameItem *)
@@ -24,31 +25,40 @@ public:
     ~PlaybackController() override;
 
     // Stops everything and plays catalogue entry index from its start
-    // (backward: from its end). 0, or -1 when the entry does not load or a
-    // decoder cannot be set up.
+    // (backward: from its end). 0, or -1 when the entry cannot be played or
+    // a decoder cannot be set up; openError() then says why.
     int open(int index, bool backward = false);
+    QString openError() const { return lastOpenError; }
     // Stops render, decode and read in that order, each within a bounded
     // wait; false when one of them did not finish in time.
     bool stop();
     bool isRunning() const;
 
-    // Forward play (from backward: restarts forward at the frame on screen;
+    // Forward play (from backward: goes on forward from the frame on screen;
     // from fast play or pause: normal play again).
     void play();
-    // Backward play from the frame on screen; -1 before one was shown.
+    // Backward play from the frame before the one on screen; -1 before one
+    // was shown.
     int reverse();
     void pause();
     void resume();
+    // One frame on from the one on screen, in either direction; steps asked
+    // in a row each show one frame.
     void stepForward();
     void stepBackward();
+    // Waits (up to timeoutMs) until the steps asked so far were shown, so a
+    // change of direction starts from the frame they leave on screen.
+    void waitForSteps(int timeoutMs = 1000);
     void fastForward();
     void fastBackward();
     void setSpeed(float speed);
     // Moves playback to mediaMs of catalogue entry index in the current
     // direction, keeping the user's pause. Ignored (-1) while not running.
     int seek(int index, qint64 mediaMs);
-    // The GUI publishes a new layout or selection; the frames of channels that
-    // became visible start at the frame on screen.
+    // The GUI publishes a new layout or selection. Only when the channels to
+    // decode change is playback repositioned at the frame on screen (so the
+    // frames of channels that became visible start there); another pane
+    // selected in the same grid changes nothing.
     void setPaneView(int layout, int selectedChannel, int visibleMask = PaneView::AllChannels);
 
     int direction() const { return backwardPlay ? RenderThread::Backward : RenderThread::Forward; }
@@ -65,13 +75,20 @@ signals:
     // queued and owns the item (and must destroy what it does not show).
     void decodedFrame(H26xFrameItem *item);
     void playEnd(int direction);
+    // Playback reached recording index, which needs other panes or
+    // decoders; every picture read before it has been shown. Play it anew.
     void layoutChanged(int index);
+    // A recording reached in playback cannot be played and was passed over.
+    void recordingSkipped(int index, const QString &reason);
     void singlePaneRequested();
 
 private:
     void buildPaneSpecs();
-    int reposition(int index, qint64 mediaMs, bool backward);
+    // continueFromScreen: a change of direction, whose next frame is the
+    // neighbour of the one on screen at mediaMs.
+    int reposition(int index, qint64 mediaMs, bool backward, bool continueFromScreen = false);
     bool restartPoint(int *index, qint64 *mediaMs) const;
+    bool everythingShown() const;
 
     Reader *reader;
     PaneView view;
@@ -82,4 +99,8 @@ private:
     QVector<int> codecs;
     bool backwardPlay = false;
     int openedIndex = -1;
+    QString lastOpenError;
+    // Waits for the pictures read before a recording with other channels.
+    QTimer layoutWait;
+    int layoutIndex = -1;
 };

@@ -29,6 +29,15 @@ bool PlaybackWorker::stopAndWait(int timeoutMs)
     return true;
 }
 
+void PlaybackWorker::stopAndJoin()
+{
+    if (stopAndWait())
+        return;
+    qCWarning(lcPlayback, "[%s::%d]thread still running after 3 s; waiting for it to end", "stopAndJoin", __LINE__);
+    wait();
+    done.load(std::memory_order_acquire);
+}
+
 bool PlaybackWorker::park(int timeoutMs)
 {
     parkRequest = true;

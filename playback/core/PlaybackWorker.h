@@ -19,6 +19,9 @@ public:
     bool isStopped() const { return stopFlag.load(); }
     // Stops and waits up to timeoutMs; true when the thread has finished.
     bool stopAndWait(int timeoutMs = 3000);
+    // Stops and waits as long as the thread runs: what a destructor calls,
+    // since a QThread must never be destroyed while its thread runs.
+    void stopAndJoin();
 
     void pause() { pauseFlag = true; }
     void resume() { pauseFlag = false; }
@@ -39,6 +42,9 @@ protected:
     // Sleeps ms, waking early on a stop or park request.
     void nap(int ms);
     void clearFlagsForStart();
+    // On the thread itself: a stop or park was asked, so long work (a
+    // recording load) should end early.
+    bool interruptRequested() const { return stopFlag.load() || parkRequest.load(); }
 
 private:
     void run() final;

@@ -17,7 +17,7 @@ ReadThread::ReadThread(Reader *r, PaneView *v, QObject *parent)
 
 ReadThread::~ReadThread()
 {
-    stopAndWait();
+    stopAndJoin();
 }
 
 int ReadThread::catalogueSize() const
@@ -25,20 +25,38 @@ int ReadThread::catalogueSize() const
     return cardKind == 1 ? reader->banks().size() : reader->files().size();
 }
 
-int ReadThread::load(int index, bool backwardLoad, bool keepBuffer)
+ReadThread::LoadResult ReadThread::load(int index, bool backwardLoad, bool keepBuffer, bool interruptible)
 {
-    if (index < 0 || index >= catalogueSize())
-        return -1;
+    if (index < 0 || index >= catalogueSize()) {
+        std::lock_guard<std::mutex> locker(infoLock);
+        lastLoadError = QStringLiteral("there is no such entry");
+        return Failed;
+    }
+    const LoadCancel cancel = [this, interruptible] { return interruptible && interruptRequested(); };
     int result = 0;
     if (cardKind == 1) {
-        result = reader->loadBankForPlayback(index, reader->banks().at(index), keepBuffer, backwardLoad);
+        result = reader->loadBankForPlayback(index, reader->banks().at(index), keepBuffer, backwardLoad, 0, cancel);
     } else {
-        result = reader->loadFileForPlayback(index, reader->files().at(index), keepBuffer) > 0 ? 0 : -1;
-        if (backwardLoad)
+        const qint64 bytes = reader->loadFileForPlayback(index, reader->files().at(index), keepBuffer, cancel);
+        result = bytes == LoadCancelled ? int(LoadCancelled) : bytes > 0 ? 0 : -1;
+        if (result == 0 && backwardLoad)
             reader->buildPlaybackBackwardIndex();
     }
+    if (result == LoadCancelled)
+        return Interrupted;
     currentDBIndex = index;
     gpsNormaliser = GpsNormaliser(cardKind == 2);
+    // A recording that does not load, or loads without a frame, cannot be played.
+    QString error = reader->playbackLoadError();
+    if (result < 0 && error.isEmpty())
+        error = QStringLiteral("it cannot be read");
+    {
+        std::lock_guard<std::mutex> locker(infoLock);
+        lastLoadError = error;
+    }
+    if (!error.isEmpty())
+        return Failed;
+    presentChannels = reader->playbackVideoChannels();
     RecordingInfo info;
     info.index = index;
     info.startTime = reader->startTime();
@@ -58,32 +76,55 @@ int ReadThread::load(int index, bool backwardLoad, bool keepBuffer)
         }
     }
     emit recordingOpened(index);
-    return result;
+    return Loaded;
 }
 
 int ReadThread::openRecording(int index, bool backwardLoad)
 {
     ended = false;
     backward = backwardLoad;
-    return load(index, backwardLoad, false);
+    if (load(index, backwardLoad, false, false) != Loaded)
+        return -1;
+    startTracks = reader->videoTracks();
+    return 0;
+}
+
+QString ReadThread::loadError() const
+{
+    std::lock_guard<std::mutex> locker(infoLock);
+    return lastLoadError;
 }
 
 int ReadThread::position(int index, qint64 mediaMs, bool backwardLoad)
 {
     ended = false;
+    restartReadAhead();
     if (reader->loadedIndex() != index || backwardLoad != backward.load()) {
         backward = backwardLoad;
-        if (load(index, backwardLoad, true) < 0)
+        if (load(index, backwardLoad, true, false) != Loaded)
             return -1;
     }
-    reader->seek(backwardLoad ? 5 : 0, mediaMs / 1000);
+    reader->seekMs(backwardLoad ? 5 : 0, mediaMs);
     return 0;
 }
 
 void ReadThread::startReading()
 {
+    restartReadAhead();
     clearFlagsForStart();
     start();
+}
+
+void ReadThread::restartReadAhead()
+{
+    originKnown = false;
+    playedKnown = false;
+}
+
+void ReadThread::notePlayed(qint64 mediaMs)
+{
+    playedMs = mediaMs;
+    playedKnown = true;
 }
 
 bool ReadThread::recordingInfo(int index, RecordingInfo *out) const
@@ -131,13 +172,44 @@ bool ReadThread::queuesFull(int limit) const
     return false;
 }
 
+// Media time read beyond the picture on screen (before one was shown, beyond
+// the first frame read), in the direction of reading.
+qint64 ReadThread::aheadOfPlayback() const
+{
+    if (!originKnown)
+        return 0;
+    const qint64 reference = playedKnown ? playedMs.load() : originMs;
+    return qMax<qint64>(0, backward ? reference - readMs : readMs - reference);
+}
+
+// Every queue is bounded by how far reading runs ahead of playback: sound
+// and telemetry as much as video, even when no visible pane has video (a
+// filler pane, a channel this recording lacks).
+bool ReadThread::mayReadOn() const
+{
+    if (queuesFull(MaxQueuedFrames))
+        return false;
+    for (const FrameQueue *q : {&audioQueue, &gpsQueue, &gsensorQueue})
+        if (q->size() > MaxQueuedOther || q->bytes() > MaxQueuedOtherBytes)
+            return false;
+    if (aheadOfPlayback() <= MaxReadAheadMs)
+        return true;
+    for (int c = 0; c < channelCount; ++c)
+        if ((presentChannels & (1u << c)) && view->isVisible(c) && videoQueues[c].size() < StarvingFrames)
+            return true;
+    return false;
+}
+
+// A recording needs other panes and decoders when its channel count or the
+// codec of a channel differs; a picture size alone does not (each picture
+// carries its own).
 bool ReadThread::layoutDiffers() const
 {
     const std::vector<VideoTrack> tracks = reader->videoTracks();
-    if (int(tracks.size()) != channelCount)
+    if (tracks.size() != startTracks.size())
         return true;
-    for (int c = 0; c < int(tracks.size()) && c < paneSpecs.size(); ++c)
-        if (int(tracks[c].width) != paneSpecs[c].width || int(tracks[c].height) != paneSpecs[c].height)
+    for (size_t c = 0; c < tracks.size(); ++c)
+        if (tracks[c].codec != startTracks[c].codec)
             return true;
     return false;
 }
@@ -146,13 +218,19 @@ bool ReadThread::layoutDiffers() const
 // wait), so the loop sleeps a little.
 bool ReadThread::step()
 {
-    if (queuesFull(MaxQueuedFrames))
+    if (!mayReadOn())
         return false;
     FrameIndexEntry entry;
     const bool back = backward;
     const int length = back ? reader->nextFrameBackward(workBuffer.get(), WorkBufferSize, entry, nullptr)
                             : reader->nextFrame(entry, workBuffer.get(), WorkBufferSize);
     if (length > 0) {
+        const qint64 t = entry.timeMs();
+        if (!originKnown) {
+            originMs = readMs = t;
+            originKnown = true;
+        }
+        readMs = back ? qMin(readMs, t) : qMax(readMs, t);
         route(length, entry);
         return true;
     }
@@ -166,12 +244,24 @@ bool ReadThread::step()
         emit playEnd(back ? 5 : 0);
         return false;
     }
-    load(next, back, true);
+    const LoadResult loaded = load(next, back, true, true);
+    if (loaded == Interrupted)
+        return false; // stopping, or tried again once the park is over
+    if (loaded == Failed) {
+        // Playback goes on with the recording after it.
+        const QString reason = loadError();
+        qCWarning(lcPlayback, "[%s::%d]recording %d cannot be played (%s); it is skipped", "step", __LINE__, next,
+                 qPrintable(reason));
+        emit recordingSkipped(next, reason);
+        return true;
+    }
     if (back)
         qCDebug(lcPlayback, "[%s]New data read:%d", "backRead", next);
     if (cardKind == 2 && layoutDiffers()) {
-        pause();
+        // What was read still plays to its end; then it is played anew.
+        ended = true;
         emit layoutChanged(next);
+        return false;
     }
     return true;
 }

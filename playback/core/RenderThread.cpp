@@ -26,7 +26,7 @@ RenderThread::RenderThread(ReadThread *readThread, DecodeThread *decodeThread, P
 
 RenderThread::~RenderThread()
 {
-    stopAndWait();
+    stopAndJoin();
 }
 
 void RenderThread::setAudioFormat(AudioPlayer::Kind kind, int rate, int channels)
@@ -53,23 +53,46 @@ void RenderThread::setPlayMode(int value)
     resume();
 }
 
+namespace {
+
+// One more step in direction (+1 or -1); steps pending the other way are dropped.
+void addStep(std::atomic<int> &pending, int direction)
+{
+    int now = pending.load();
+    while (!pending.compare_exchange_weak(now, now * direction > 0 ? now + direction : direction)) {
+    }
+}
+
+// One step of direction done, unless the steps pending were replaced meanwhile.
+void stepDoneOnce(std::atomic<int> &pending, int direction)
+{
+    int now = pending.load();
+    while (now * direction > 0 && !pending.compare_exchange_weak(now, now - direction)) {
+    }
+}
+
+} // namespace
+
 void RenderThread::stepForward()
 {
     pause();
     mode = Forward;
-    pendingStep = 1;
+    addStep(pendingStep, 1);
 }
 
 void RenderThread::stepBackward()
 {
     pause();
     mode = Backward;
-    pendingStep = -1;
+    addStep(pendingStep, -1);
 }
 
-void RenderThread::restartClock()
+void RenderThread::restartClock(qint64 continueAfterMs, bool backward)
 {
     clockRestart = true;
+    continueMs = continueAfterMs;
+    continueBackward = backward;
+    continuing = continueAfterMs >= 0 ? (1 << 9) - 1 : 0;
     // Repositioned: the fix of the old place no longer holds.
     std::lock_guard<std::mutex> locker(stateLock);
     gpsFix = GpsFix();
@@ -113,6 +136,7 @@ void RenderThread::work()
         qCWarning(lcPlayback, "[%s::%d] DecodeThread::audioinitCodec error", "run", __LINE__);
     player.pause();
     audioRunning = false;
+    audioRecording = -1;
     clockSet = false;
     videoTime = 0;
     {
@@ -129,7 +153,7 @@ void RenderThread::work()
             feedAudio(false);
             const int step = pendingStep.load();
             if (step && singleStep(step < 0)) {
-                pendingStep = 0;
+                stepDoneOnce(pendingStep, step > 0 ? 1 : -1);
                 emit stepDone();
             }
             clockSet = false; // the first frame after a pause restarts the clock
@@ -175,6 +199,16 @@ bool RenderThread::takeShowable(int c, bool fast)
 {
     FrameQueue &q = decode->output(c);
     while (H26xFrameItem *head = q.peek()) {
+        if (continuing.load() & (1 << c)) {
+            // The frame on screen and those before it (in the direction of
+            // play) were seen already.
+            const qint64 t = continueMs.load();
+            if (continueBackward ? head->timeMs() >= t : head->timeMs() <= t) {
+                delete q.take();
+                continue;
+            }
+            continuing.fetch_and(~(1 << c));
+        }
         if (head->hasPicture() && (!fast || head->isKeyFrame()))
             return true;
         if (!head->hasPicture()) {
@@ -267,6 +301,7 @@ void RenderThread::show(H26xFrameItem *item, int lateMs)
         videoTime = ft;
         followTelemetry(ft, mode.load() >= Backward);
     }
+    read->notePlayed(ft);
     // After the emit the item belongs to the receiver.
     emit decodedFrame(item);
 }
@@ -305,6 +340,8 @@ void RenderThread::feedAudio(bool active)
         audioRunning = playing;
     }
     while (H26xFrameItem *head = audio.peek()) {
+        if (head->catalogueIndex() != audioRecording)
+            adoptAudioFormat(head->catalogueIndex());
         const qint64 at = head->timeMs();
         // Sound behind the picture is dropped, never played late.
         if (at < videoTime - AudioBehindMs) {
@@ -317,4 +354,26 @@ void RenderThread::feedAudio(bool active)
             break;
         delete audio.take();
     }
+}
+
+// The sound of another recording: the device follows its format, so a
+// recording with sound after one without is heard, and one of another rate
+// is not played at the wrong speed.
+void RenderThread::adoptAudioFormat(int recordingIndex)
+{
+    audioRecording = recordingIndex;
+    if (audioKind != AudioPlayer::Aac)
+        return;
+    ReadThread::RecordingInfo info;
+    if (!read->recordingInfo(recordingIndex, &info) || info.audio.channels <= 0)
+        return;
+    const int channels = qMin(info.audio.channels, 2);
+    if (player.isOpen() && player.deviceRate() == info.audio.sampleRate && player.deviceChannels() == channels)
+        return;
+    qCDebug(lcAudio, "[%s::%d]sound of recording %d: %d Hz, %d channels", "adoptAudioFormat", __LINE__, recordingIndex,
+           info.audio.sampleRate, info.audio.channels);
+    if (player.open(AudioPlayer::Aac, info.audio.sampleRate, info.audio.channels) != 0)
+        qCWarning(lcPlayback, "[%s::%d] DecodeThread::audioinitCodec error", "adoptAudioFormat", __LINE__);
+    player.pause();
+    audioRunning = false;
 }

@@ -37,7 +37,9 @@ public:
 
     void setChannelCount(int count) { channelCount = qBound(0, count, 9); }
     // Index store: PCM at 8192 Hz; record files: AAC of the recording's rate
-    // and channel count. Takes effect at the next start.
+    // and channel count. Takes effect at the next start; later the device is
+    // opened again whenever sound of another format (or the first sound,
+    // after recordings without) arrives.
     void setAudioFormat(AudioPlayer::Kind kind, int rate, int channels);
 
     // Starts the thread in mode (Forward or Backward), clock unset.
@@ -47,13 +49,17 @@ public:
     void setSpeed(float value) { speed = value; }
     float currentSpeed() const { return speed.load(); }
     // Single steps run while paused; each ends when a frame of the leading
-    // channel was shown.
+    // channel was shown. Steps asked in a row are counted, none is lost; a
+    // step in the other direction drops the ones not yet shown.
     void stepForward();
     void stepBackward();
     bool stepPending() const { return pendingStep.load() != 0; }
     // After a reposition (thread parked): the next shown frame sets the
-    // clock, and the render thread empties its sound buffers itself.
-    void restartClock();
+    // clock, and the render thread empties its sound buffers itself. With
+    // a time (a change of direction), playback continues from the frame on
+    // screen: each channel drops frames up to that time (backward: from it
+    // on), so the next frame shown is the neighbour of the one on screen.
+    void restartClock(qint64 continueAfterMs = -1, bool backward = false);
 
     int setVolume(int percent) { return player.setVolume(percent); }
     int volume() const { return player.volume(); }
@@ -83,6 +89,7 @@ private:
     bool takeShowable(int channel, bool fast);
     void show(H26xFrameItem *item, int lateMs);
     void feedAudio(bool active);
+    void adoptAudioFormat(int recordingIndex);
     void followTelemetry(qint64 timeMs, bool back);
 
     ReadThread *read;
@@ -97,8 +104,15 @@ private:
     std::atomic<int> channelCount{1};
     std::atomic<int> mode{Forward};
     std::atomic<float> speed{1.0f};
+    // Steps asked and not yet shown: positive forward, negative backward.
     std::atomic<int> pendingStep{0};
     std::atomic<bool> clockRestart{false};
+    // Continuing from the frame on screen: channels (bit c) still dropping
+    // frames not beyond continueMs in the direction continueBackward.
+    std::atomic<int> continuing{0};
+    std::atomic<qint64> continueMs{0};
+    std::atomic<bool> continueBackward{false};
+    int audioRecording = -1; // catalogue index of the sound last fed
 
     // Clock: media time clockBase at the timer's last restart.
     QElapsedTimer timer;

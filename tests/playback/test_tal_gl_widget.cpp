@@ -64,12 +64,14 @@ static double compareTo(const QImage &image, const QByteArray &rgb24, const QStr
     return metric == "PAE" ? text.section('(', 1).section(')', 0, 0).toDouble() * 255 : text.toDouble();
 }
 
-static H26xFrameItem *frameItem(const QByteArray &picture, int size = -1)
+static H26xFrameItem *frameItem(const QByteArray &picture, int size = -1, QSize stated = QSize(0, 0))
 {
     FrameIndexEntry record;
     record.sec = 1234;
     const QByteArray item = size < 0 ? picture : picture.leftJustified(size, 0, true);
-    return new H26xFrameItem(bytes(item), item.size(), record);
+    auto *frame = new H26xFrameItem(bytes(item), item.size(), record);
+    frame->setPictureSize(stated.width(), stated.height());
+    return frame;
 }
 
 static QImage show(TalGLWidget &view, const QByteArray &picture)
@@ -128,8 +130,9 @@ TEST(TalGLWidget, BrightnessAndContrastMultiply)
     }
 }
 
-// Only a picture of the view's own size is taken; any other item is
-// destroyed and the last picture stays.
+// An item without a stated size is taken only when it has the view's size;
+// a stated size must match its bytes and be one a camera records. Anything
+// else is destroyed and the last picture stays.
 TEST(TalGLWidget, ItemsOfAnotherSizeAreDropped)
 {
     const QByteArray picture = testPicture({Width, Height});
@@ -137,12 +140,38 @@ TEST(TalGLWidget, ItemsOfAnotherSizeAreDropped)
     view.updateView(frameItem(picture));
     std::vector<uint32_t> before(Width * Height), after(Width * Height);
     view.toRgb32(before.data());
-    for (int size : {0, 100, Width * Height, Width * Height * 3 / 2 - 1})
-        view.updateView(frameItem(picture, size));
+    const struct { int size; QSize stated; } items[] = {
+        {0, {}}, {100, {}}, {Width * Height, {}}, {Width * Height * 3 / 2 - 1, {}},
+        {Width * Height * 3 / 2, {Width, Height + 2}}, {8 * 8 * 3 / 2, {8, 8}}, {Width * Height * 3 / 2, {65536, 32768}}};
+    for (const auto &item : items)
+        view.updateView(frameItem(picture, item.size, item.stated));
     view.updateView(nullptr);
     view.toRgb32(after.data());
     EXPECT_TRUE(before == after);
+    EXPECT_EQ(QSize(view.pictureWidth(), view.pictureHeight()), QSize(Width, Height));
     EXPECT_EQ(view.pictureSeconds(), 1234u);
+}
+
+// The view shows the picture the decoder produced at that picture's size,
+// whatever size it was made for; a size no picture can have (a damaged
+// header claiming 65536x32768, whose byte count overflows 32 bits) gives
+// the default 1280x720 view instead of an allocation that fails.
+TEST(TalGLWidget, ViewFollowsThePicturesOwnSize)
+{
+    const QByteArray picture = testPicture({Width, Height});
+    const struct { QSize made, before; } cases[] = {
+        {{7680, 4320}, {7680, 4320}}, {{65536, 32768}, {1280, 720}}};
+    for (const auto &c : cases) {
+        SCOPED_TRACE(sizeText(c.made).toStdString());
+        TalGLWidget view(2, c.made.width(), c.made.height());
+        EXPECT_EQ(QSize(view.pictureWidth(), view.pictureHeight()), c.before);
+        view.resize(Width, Height);
+        view.updateView(frameItem(picture, -1, {Width, Height}));
+        view.show();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(&view));
+        ASSERT_EQ(QSize(view.pictureWidth(), view.pictureHeight()), QSize(Width, Height));
+        EXPECT_GE(compareTo(view.grabFramebuffer(), ffmpegRgb(picture, {Width, Height}, true), "PSNR"), 30.0);
+    }
 }
 
 // Zoom runs from 1.0 to 2.0 in tenths about the view's centre and never

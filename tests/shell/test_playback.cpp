@@ -1,23 +1,26 @@
 // The whole window playing the generated cards: a double-click on the first
 // entry puts every channel's picture into its pane within two seconds, each
 // pane shows what ffmpeg decodes from its own channel of the same recording,
-// and closing while playing ends cleanly.
+// and closing while playing ends cleanly; damaged headers and recordings.
 #include "EventMenuWidget.h"
 #include "PaneManager.h"
 #include "PlaybackHost.h"
 #include "ProcessRun.h"
 #include "TalGLWidget.h"
 #include "TalViewerMainDialog.h"
+#include "TimeDisplayWidget.h"
 #include "fixture_paths.h"
 
 #include <QDir>
 #include <QElapsedTimer>
 #include <QImage>
+#include <QMap>
 #include <QTableWidget>
 #include <QTest>
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <functional>
 
 namespace {
 
@@ -86,4 +89,72 @@ TEST(Playback, DoubleClickShowsEachChannelInItsOwnPaneWithinTwoSeconds)
         window.close();
         EXPECT_FALSE(window.playbackHost()->isRunning()) << name;
     }
+}
+
+namespace {
+
+QTableWidget *table(TalViewerMainDialog &window)
+{
+    return window.eventList()->findChild<QTableWidget *>(QStringLiteral("tableWidget"));
+}
+
+bool waitFor(const std::function<bool()> &done, int timeoutMs)
+{
+    QElapsedTimer clock;
+    clock.start();
+    while (!done() && clock.elapsed() < timeoutMs)
+        QTest::qWait(20);
+    return done();
+}
+
+} // namespace
+
+// record-claims: the trailer of its first recording claims 65536x32768 for
+// each channel. The card opens with the default 1280x720 panes (no attempt
+// at a 2^31-pixel picture), and the pictures show at their real 320x240.
+TEST(Playback, AbsurdClaimedSizesGiveDefaultPanesShowingTheRealPictures)
+{
+    TalViewerMainDialog window;
+    window.setStartPath(QDir(fixtureDir()).filePath(QStringLiteral("record-claims")));
+    window.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
+    for (const PaneSpec &spec : window.loadedPaneSpecs())
+        EXPECT_EQ(std::make_pair(spec.width, spec.height), std::make_pair(1280, 720));
+    emit table(window)->cellDoubleClicked(0, 1);
+    ASSERT_TRUE(waitFor([&] { return everyPaneHasVideo(window); }, 2000));
+    EXPECT_EQ(QSize(window.paneGrid()->view(0)->pictureWidth(), window.paneGrid()->view(0)->pictureHeight()), QSize(320, 240));
+}
+
+// record-skip: entries 1 and 2 cannot be played (their first 64 KiB are
+// zeroed, their trailers intact). Entry 0 plays to its end, both are passed
+// over, marked and explained, and playback goes on with entry 3; choosing
+// one of them afterwards empties panes and time bar and says why.
+TEST(Playback, UnplayableEntriesArePassedOverMarkedAndExplained)
+{
+    TalViewerMainDialog window;
+    window.setStartPath(QDir(fixtureDir()).filePath(QStringLiteral("record-skip")));
+    window.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
+    QMap<int, int> leadingFrames;
+    QObject::connect(&window, &TalViewerMainDialog::leadingFrameShown, [&](int index, qint64) { ++leadingFrames[index]; });
+    emit table(window)->cellDoubleClicked(0, 1);
+    ASSERT_TRUE(waitFor([&] { return leadingFrames.value(3) > 0; }, 12000)) << "playback did not reach entry 3";
+    EXPECT_GE(leadingFrames.value(0), 48) << "entry 0 was cut short";
+    EXPECT_EQ(leadingFrames.keys(), (QList<int>{0, 3}));
+    EXPECT_EQ(window.eventList()->currentIndex(), 3);
+    for (int entry : {1, 2}) {
+        const QString reason = window.eventList()->unplayableReason(entry);
+        EXPECT_FALSE(reason.isEmpty()) << entry;
+        EXPECT_EQ(table(window)->item(entry, 0)->toolTip(), QStringLiteral("Cannot be played: ") + reason);
+    }
+    EXPECT_TRUE(window.eventList()->unplayableReason(0).isEmpty());
+    EXPECT_EQ(window.eventList()->notice().toStdString(), "Entry 2 was skipped: it is not a readable MP4 recording.");
+
+    emit table(window)->cellDoubleClicked(1, 1);
+    QTest::qWait(300);
+    EXPECT_FALSE(window.playbackHost()->isRunning());
+    for (int i = 0; i < window.paneGrid()->paneCount(); ++i)
+        EXPECT_FALSE(window.paneGrid()->hasVideo(i)) << "pane " << i << " still shows a picture";
+    EXPECT_EQ(window.timeBar()->label().toStdString(), "00:00:00/00:00:00");
+    EXPECT_EQ(window.eventList()->notice().toStdString(), "Entry 1 could not be played: it is not a readable MF2 recording.");
 }

@@ -1,7 +1,8 @@
 #pragma once
 // Opens a generated card and plays it through the real threads, recording
 // every shown picture (channel, media time, GOP position, recording, wall
-// time) on the test's thread, as the pane grid would receive it.
+// time, picture size and bytes) and every recording passed over, on the
+// test's thread, as the pane grid would receive them.
 #include "PlaybackController.h"
 #include "fixture_paths.h"
 
@@ -16,7 +17,7 @@
 #include <iterator>
 #include <vector>
 
-struct Shown { int channel; qint64 timeMs; int gop, recording; qint64 wallMs; };
+struct Shown { int channel; qint64 timeMs; int gop, recording; qint64 wallMs; int width, height, bytes; };
 
 class PlaybackRecorder
 {
@@ -29,10 +30,13 @@ public:
         opened = index || reader.scanCard(root) > 0;
         reader.setMode(index ? 1 : 2);
         QObject::connect(&controller, &PlaybackController::decodedFrame, &context, [this](H26xFrameItem *item) {
-            shown.push_back({item->channel(), item->timeMs(), item->record().gop, item->catalogueIndex(), wall.elapsed()});
+            shown.push_back({item->channel(), item->timeMs(), item->record().gop, item->catalogueIndex(), wall.elapsed(),
+                             item->pictureWidth(), item->pictureHeight(), item->size()});
             delete item;
         }, Qt::QueuedConnection);
         QObject::connect(&controller, &PlaybackController::playEnd, &context, [this](int) { ended = true; });
+        QObject::connect(&controller, &PlaybackController::recordingSkipped, &context,
+                         [this](int index, const QString &reason) { skipped.push_back({index, reason}); });
         wall.start();
     }
     ~PlaybackRecorder()
@@ -75,6 +79,17 @@ public:
     PlaybackController controller;
     QObject context;
     QElapsedTimer wall;
+    // The recordings of the shown pictures in the order they first appear.
+    std::vector<int> recordings() const
+    {
+        std::vector<int> visited;
+        for (const Shown &s : shown)
+            if (std::find(visited.begin(), visited.end(), s.recording) == visited.end())
+                visited.push_back(s.recording);
+        return visited;
+    }
+
     std::vector<Shown> shown;
+    std::vector<std::pair<int, QString>> skipped;
     bool ended = false, opened = false;
 };

@@ -1,6 +1,7 @@
 // zidavova-tool play: its JSON figures, and the sound it plays captured by
 // SDL's disk driver and judged by sox: the generator's tone (330 + 55 Hz per
-// recording ordinal) in forward play, silence in fast and backward play.
+// recording ordinal) in forward play, silence in fast and backward play;
+// recordings that cannot be played are passed over.
 #include "ProcessRun.h"
 #include "fixture_paths.h"
 
@@ -42,6 +43,27 @@ TEST(PlayCommand, ToneInForwardPlaySilenceOtherwise)
             EXPECT_TRUE(rms >= 0 && rms < 0.001) << sox.err.constData();
         }
     }
+}
+
+// record-skip: entry 0 has no sound; entries 1 and 2 cannot be played.
+// Playing from entry 0 passes over both, saying why, and goes on with entry
+// 3, whose sound (its tone of 495 Hz) is heard although playback started
+// without any.
+TEST(PlayCommand, PassesOverUnplayableEntriesAndOpensTheSoundWhenItArrives)
+{
+    QTemporaryDir dir;
+    const QString wav = dir.filePath("out.wav");
+    const QJsonObject out = QJsonDocument::fromJson(toolOutput(ZV_TOOL, {"play", fixtureDir() + "/record-skip", "--entry", "0",
+        "--seconds", "12", "--audio-out", wav})).object();
+    EXPECT_EQ(out["recordings"].toArray(), (QJsonArray{0, 3}));
+    EXPECT_EQ(out["shown"].toArray(), (QJsonArray{100, 100}));
+    EXPECT_EQ(out["skipped"].toArray(),
+              (QJsonArray{QJsonObject{{"entry", 1}, {"reason", "it is not a readable MF2 recording"}},
+                          QJsonObject{{"entry", 2}, {"reason", "it is not a readable MP4 recording"}}}));
+    const ProcessRun sox = runProcess("sox", {wav, "-n", "stat"});
+    ASSERT_EQ(sox.exitCode, 0) << sox.err.constData();
+    EXPECT_GT(soxValue(sox.err, "RMS\\s+amplitude"), 0.02) << sox.err.constData();
+    EXPECT_NEAR(soxValue(sox.err, "Rough\\s+frequency"), 495, 495 * 0.02) << sox.err.constData();
 }
 
 TEST(PlayCommand, BadArgumentsAreRefused)

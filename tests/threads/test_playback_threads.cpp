@@ -9,7 +9,9 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <map>
 #include <set>
+#include <tuple>
 
 static constexpr int FramesPerChannel = 150; // 3 recordings x 5 s x 10 fps
 
@@ -257,4 +259,136 @@ TEST(Threads, EntriesPastSixteenBitIndexesPlayAsThemselves)
     for (size_t i = from; i < p.shown.size(); ++i)
         visited.insert(p.shown[i].recording);
     EXPECT_EQ(visited, (std::set<int>{65537, 65538}));
+}
+
+// Counts of the shown pictures by recording and channel.
+static std::map<std::pair<int, int>, int> countsByRecording(const std::vector<Shown> &shown)
+{
+    std::map<std::pair<int, int>, int> counts;
+    for (const Shown &s : shown)
+        ++counts[{s.recording, s.channel}];
+    return counts;
+}
+
+// record-skip: the first 64 KiB of entries 1 (MF2) and 2 (MP4) are zeroed,
+// their trailers intact. Playing into them in either direction shows every
+// picture of the good recordings around them and reports both as passed
+// over with a reason; choosing one of them says why it cannot be played.
+TEST(Threads, UnplayableRecordingsArePassedOver)
+{
+    const struct { int entry; bool backward; std::vector<int> recordings, skipped; } cases[] = {
+        {0, false, {0, 3}, {1, 2}}, {3, true, {3, 0}, {2, 1}}};
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.backward ? "backward" : "forward");
+        PlaybackRecorder p("record-skip");
+        ASSERT_TRUE(p.opened);
+        ASSERT_EQ(p.controller.open(c.entry, c.backward), 0);
+        p.controller.setSpeed(3.0f);
+        ASSERT_TRUE(p.runUntil([&] { return p.finished(); }, 20000)) << "playback stopped at a damaged recording";
+        EXPECT_EQ(p.recordings(), c.recordings);
+        const auto counts = countsByRecording(p.shown);
+        for (int r : c.recordings)
+            for (int ch = 0; ch < 2; ++ch)
+                EXPECT_EQ(counts.at({r, ch}), 50) << "recording " << r << " channel " << ch;
+        ASSERT_EQ(p.skipped.size(), c.skipped.size());
+        for (size_t i = 0; i < c.skipped.size(); ++i) {
+            EXPECT_EQ(p.skipped[i].first, c.skipped[i]);
+            EXPECT_FALSE(p.skipped[i].second.isEmpty());
+        }
+    }
+    PlaybackRecorder p("record-skip");
+    EXPECT_EQ(p.controller.open(2), -1);
+    EXPECT_EQ(p.controller.openError().toStdString(), "it is not a readable MP4 recording");
+}
+
+// record-claims: trailers and track tables claim 65536x32768 (entry 0) and
+// 7680x4320 (entry 1) for 320x240 video. The absurd size gives the default
+// panes instead of a failed allocation; every picture, whatever was
+// claimed, is the 115200 bytes of a 320x240 picture.
+TEST(Threads, PicturesHaveTheDecodedSizeWhateverTheHeaderClaims)
+{
+    PlaybackRecorder p("record-claims");
+    ASSERT_TRUE(p.opened);
+    ASSERT_EQ(p.controller.open(0), 0);
+    for (const PaneSpec &spec : p.controller.paneSpecs())
+        EXPECT_EQ(std::make_pair(spec.width, spec.height), std::make_pair(1280, 720));
+    p.controller.setSpeed(3.0f);
+    ASSERT_TRUE(p.runUntil([&] { return p.finished(); }, 20000));
+    EXPECT_EQ(p.recordings(), (std::vector<int>{0, 1}));
+    EXPECT_EQ(p.shown.size(), 80u);
+    for (const Shown &s : p.shown)
+        ASSERT_EQ(std::make_tuple(s.width, s.height, s.bytes), std::make_tuple(320, 240, 115200)) << s.recording;
+}
+
+// With no visible pane showing video (the single view of a filler pane of
+// a 2-channel card), reading stops some seconds ahead instead of racing
+// through the card: every queue holds a few seconds at most.
+TEST(Threads, ReadAheadIsBoundedWhenNoVisiblePaneHasVideo)
+{
+    const struct { int layout, selected, mask; } views[] = {
+        {PaneView::Single, 2, PaneView::AllChannels}, {PaneView::TwoByTwo, 0, 1 << 2}};
+    for (const auto &v : views) {
+        SCOPED_TRACE(v.layout);
+        PlaybackRecorder p("index");
+        p.controller.paneView()->publish(v.layout, v.selected, v.mask);
+        ASSERT_EQ(p.controller.open(0), 0);
+        p.runFor(1500);
+        ReadThread *read = p.controller.readThread();
+        EXPECT_FALSE(read->hasEnded()) << "the whole card was read";
+        // 125 ms of sound per item, one GPS fix and one G-sensor group a second.
+        const qint64 seconds = (ReadThread::MaxReadAheadMs + 1000) / 1000;
+        EXPECT_LE(read->audio().size(), seconds * 8);
+        EXPECT_LE(read->gps().size(), seconds);
+        EXPECT_LE(read->gsensor().size(), seconds);
+        EXPECT_TRUE(p.shown.empty());
+    }
+}
+
+// index-gaps: three banks 40 s apart; the second one's video starts half a
+// key-frame interval in, with no key frame first. Nothing of it is decoded
+// against the pictures of the bank before: in both directions every
+// recording of each channel starts (forward) or ends (backward) with a key
+// frame, and the frames before the cut bank's first key frame are never
+// shown. The gaps do not stop reading.
+TEST(Threads, EachRecordingStartsAtAKeyFrameOfItsOwn)
+{
+    const struct { int entry; bool backward; std::vector<int> recordings; } cases[] = {
+        {0, false, {0, 1, 2}}, {2, true, {2, 1, 0}}};
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.backward ? "backward" : "forward");
+        PlaybackRecorder p("index-gaps");
+        ASSERT_TRUE(p.opened);
+        ASSERT_EQ(p.controller.open(c.entry, c.backward), 0);
+        p.controller.setSpeed(3.0f);
+        ASSERT_TRUE(p.runUntil([&] { return p.finished(); }, 20000)) << "reading stopped at a gap";
+        EXPECT_EQ(p.recordings(), c.recordings);
+        const auto counts = countsByRecording(p.shown);
+        for (int ch = 0; ch < 2; ++ch) {
+            const std::vector<Shown> s = p.ofChannel(ch);
+            for (int r : c.recordings) {
+                const auto first = std::find_if(s.begin(), s.end(), [r](const Shown &f) { return f.recording == r; });
+                ASSERT_NE(first, s.end());
+                const Shown &earliest = c.backward ? *std::find_if(s.rbegin(), s.rend(), [r](const Shown &f) { return f.recording == r; })
+                                                   : *first;
+                EXPECT_EQ(earliest.gop, 0) << "recording " << r << " channel " << ch;
+                EXPECT_EQ(counts.at({r, ch}), r == 1 ? 20 : 30) << "recording " << r << " channel " << ch;
+            }
+        }
+    }
+}
+
+// Selecting another pane of the same grid decodes the same channels:
+// playback goes on from where it is, never back to an earlier key frame.
+TEST(Threads, SelectingAnotherPaneOfTheGridGoesOn)
+{
+    PlaybackRecorder p("index");
+    ASSERT_EQ(p.controller.open(0), 0);
+    ASSERT_TRUE(p.runUntil([&] { return p.ofChannel(0).size() >= 12 && p.ofChannel(0).back().gop >= 3; }, 5000));
+    const size_t from = p.ofChannel(0).size();
+    p.controller.setPaneView(PaneView::TwoByTwo, 1);
+    p.runFor(800);
+    const std::vector<Shown> s = p.ofChannel(0);
+    ASSERT_GT(s.size(), from + 4);
+    for (size_t i = from; i < s.size(); ++i)
+        ASSERT_EQ(s[i].timeMs, s[i - 1].timeMs + 100) << "frame " << i;
 }

@@ -1,7 +1,7 @@
 // The whole window on a generated index card (2 channels, 10 fps, one key
 // frame a second, three recordings of 5 s), driven by its own buttons and
 // keys: pause freezes the picture and play goes on from it, a step from
-// backward play shows one frame, fast backward does nothing while playing
+// backward play shows one frame, each step key the neighbouring frame, fast backward does nothing while playing
 // forward, recording keys move the event-list highlight, a click on the
 // time bar lands within one key-frame interval, the volume reaches the
 // sound device. Also measures the time to the first picture and the event
@@ -146,6 +146,44 @@ TEST(TransportWindow, NextFrameFromBackwardPlayShowsExactlyOneFrame)
     EXPECT_GE(step.first().ms, shown - GopMs);
     EXPECT_LE(step.first().ms, shown + GopMs);
     EXPECT_EQ(w.window.transport()->playDirection(), int(Transport::Forward));
+}
+
+// Paused, each Right or Left shows exactly the neighbouring frame of the one
+// on screen, also right after a change of direction and across key frames
+// (the card has one a second); fifty Right presses 5 ms apart move exactly
+// fifty frames.
+TEST(TransportWindow, EachStepKeyShowsTheNeighbouringFrame)
+{
+    PlayingWindow w;
+    ASSERT_GE(w.playFirstRow(), 0);
+    QTest::qWait(2500);
+    w.click("pauseBtn");
+    QTest::qWait(300);
+    ASSERT_FALSE(w.frames.isEmpty());
+    qint64 at = w.frames.last().ms;
+    QVector<int> steps = {1, 1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, 1};
+    for (int i = 0; i < steps.size(); ++i) {
+        w.frames.clear();
+        w.key(steps[i] > 0 ? Qt::Key_Right : Qt::Key_Left);
+        QElapsedTimer clock;
+        clock.start();
+        while (w.frames.isEmpty() && clock.elapsed() < 2000)
+            QTest::qWait(10);
+        QTest::qWait(150);
+        ASSERT_EQ(w.frames.size(), 1) << "press " << i;
+        at += 100 * steps[i];
+        ASSERT_EQ(w.frames.last().ms, at) << "press " << i;
+    }
+
+    w.frames.clear();
+    for (int i = 0; i < 50; ++i) {
+        w.key(Qt::Key_Right);
+        QTest::qWait(5);
+    }
+    QTest::qWait(2000);
+    ASSERT_EQ(w.frames.size(), 50);
+    for (int i = 0; i < w.frames.size(); ++i)
+        ASSERT_EQ(w.frames[i].ms, at + 100 * (i + 1)) << "step " << i;
 }
 
 TEST(TransportWindow, RecordingKeysMoveTheHighlightAndStopAtTheEnds)
