@@ -597,6 +597,7 @@ void TalViewerMainDialog::playEntry(int index, int direction)
 void TalViewerMainDialog::showUnplayable(int index, const QString &reason, bool skipped)
 {
     const QString why = reason.isEmpty() ? tr("it cannot be read") : reason;
+    qWarning("entry %d cannot be played: %s", index, qPrintable(why));
     eventMenu->markUnplayable(index, why);
     eventMenu->setNotice(skipped ? tr("Entry %1 was skipped: %2.").arg(index).arg(why)
                                  : tr("Entry %1 could not be played: %2.").arg(index).arg(why));
