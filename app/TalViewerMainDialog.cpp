@@ -565,9 +565,9 @@ void TalViewerMainDialog::playEntry(int index, int direction)
     // the GUI thread never sleeps waiting for them.
     telemetry->playbackStarted();
     if (playback->play(index, direction == Transport::Backward) != 0) {
-        // Nothing of the recording played before stays on screen.
+        // Nothing of the recording played before stays on screen: empty
+        // panes, time bar and speed read-out.
         installCatalogue();
-        timeDisplay->setRange(-1, 0, 0);
         showUnplayable(index, playback->playError(), false);
         return;
     }
@@ -597,7 +597,7 @@ void TalViewerMainDialog::playEntry(int index, int direction)
 void TalViewerMainDialog::showUnplayable(int index, const QString &reason, bool skipped)
 {
     const QString why = reason.isEmpty() ? tr("it cannot be read") : reason;
-    qWarning("entry %d cannot be played: %s", index, qPrintable(why));
+    qCWarning(lcShell, "entry %d cannot be played: %s", index, qPrintable(why));
     eventMenu->markUnplayable(index, why);
     eventMenu->setNotice(skipped ? tr("Entry %1 was skipped: %2.").arg(index).arg(why)
                                  : tr("Entry %1 could not be played: %2.").arg(index).arg(why));
