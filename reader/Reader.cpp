@@ -3,6 +3,7 @@
 #include "ArchiveHead.h"
 #include "BankWalk.h"
 #include "FileAccess.h"
+#include "LogCategories.h"
 #include "LittleEndian.h"
 #include "PictureSize.h"
 #include "RecordFileScan.h"
@@ -178,7 +179,7 @@ int Reader::finishRecordScan(RecordFileScan &scan, Catalogue &next)
             // A size no camera records (a damaged trailer) leaves the channel
             // to the default pane.
             if (!PictureSize::isPlayable(first.width(c), first.height(c))) {
-                qWarning("[%s::%d]%s: channel %d claims %ux%u; the default pane is used", "finishRecordScan", __LINE__,
+                qCWarning(lcReader, "[%s::%d]%s: channel %d claims %ux%u; the default pane is used", "finishRecordScan", __LINE__,
                          qPrintable(scan.records().first().path), c, first.width(c), first.height(c));
                 continue;
             }
