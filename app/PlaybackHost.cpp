@@ -112,14 +112,16 @@ int PlaybackHost::currentIndex() const
     return openedIndex;
 }
 
-template <typename Command> auto PlaybackHost::repositioning(Command command)
+template <typename Command> auto PlaybackHost::repositioning(Command command, bool fromScreen)
 {
     RenderThread *render = controller->renderThread();
     // The steps asked before are shown first, and the frames already made
     // reach the panes: the command starts from the frame on screen.
-    controller->waitForSteps();
+    if (fromScreen)
+        controller->waitForSteps();
     render->park();
-    QCoreApplication::sendPostedEvents(this, QEvent::MetaCall);
+    if (fromScreen)
+        QCoreApplication::sendPostedEvents(this, QEvent::MetaCall);
     ++currentGeneration;
     const auto result = command();
     render->unpark();
@@ -169,7 +171,7 @@ void PlaybackHost::fastForward() { controller->fastForward(); }
 void PlaybackHost::fastBackward() { controller->fastBackward(); }
 int PlaybackHost::seek(int index, qint64 mediaMs)
 {
-    return repositioning([&] { return controller->seek(index, mediaMs); });
+    return repositioning([&] { return controller->seek(index, mediaMs); }, false);
 }
 void PlaybackHost::setSpeed(float speed) { controller->setSpeed(speed); }
 

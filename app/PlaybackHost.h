@@ -74,8 +74,10 @@ signals:
 private:
     void deliver(H26xFrameItem *item, int itemGeneration);
     // Runs a repositioning command with the render thread held, so frames
-    // made before it (still queued to the GUI) are dropped, not shown after.
-    template <typename Command> auto repositioning(Command command);
+    // made before it (still queued to the GUI) are not shown after it. A
+    // change of direction (fromScreen) goes on from the last frame made, so
+    // those reach the panes first; a seek drops them.
+    template <typename Command> auto repositioning(Command command, bool fromScreen = true);
 
     std::unique_ptr<PlaybackController> controller;
     // The render thread's record of the frame on screen is only this run's
