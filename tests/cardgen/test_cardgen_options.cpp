@@ -24,6 +24,7 @@ TEST(Cardgen, RefusedOptionsWriteNothing)
         {"index", {"--password", "123456789"}}, {"index", {"--events", "NP"}}, {"index", {"--damage", "zero-length"}},
         {"index", {"--header-at", "end", "--archive", "a.smb", "--archive-password", "1234567890123"}},
         {"record", {"--damage", "melted"}}, {"record", {"--format", "mf2", "--mf2-key-index", "3"}},
+        {"record", {"--grain", "101"}}, {"record", {"--bitrate", "4000,0"}},
         {"record", {"--colour", "red"}}, {"record", {"--fps"}}, {"record", {"<folder with a file>"}},
         {"index", {"--zero-head"}}, {"index", {"--no-audio=1"}}, {"record", {"--cut-first-key=2"}},
         {"record", {"--claimed-size", "64x48,wide"}},
@@ -65,7 +66,9 @@ TEST(Cardgen, SameOptionsGiveIdenticalCards)
         {"index", "--channels", "2", "--recordings", "2", "--seconds", "1", "--fps", "10", "--events", "NE",
          "--header-at", "end", "--password", "ab12", "--damage", "time-backward"},
         {"record", "--channels", "2", "--recordings", "2", "--seconds", "1", "--fps", "10", "--format", "mixed",
-         "--mf2-password", "abcd", "--size", "64x48"}};
+         "--mf2-password", "abcd", "--size", "64x48"},
+        {"record", "--channels", "2", "--recordings", "1", "--seconds", "1", "--fps", "10", "--size", "64x48",
+         "--grain", "14", "--bitrate", "300,200"}};
     for (QStringList args : cards) {
         QTemporaryDir tmp;
         args.insert(1, tmp.filePath("a"));
@@ -77,6 +80,38 @@ TEST(Cardgen, SameOptionsGiveIdenticalCards)
         EXPECT_EQ(a.keys(), b.keys());
         for (auto it = a.cbegin(); it != a.cend(); ++it)
             EXPECT_TRUE(it.value() == b.value(it.key())) << args[0].toStdString() << ": " << it.key().toStdString();
+    }
+}
+
+// Benchmark cards must cost what a road costs to decode: with grain the
+// encoder reaches each channel's asked bit rate; the plain synthetic picture
+// compresses far below it.
+TEST(Cardgen, GrainBringsEachChannelToItsBitRate)
+{
+    const struct { const char *grain; double lowFactor, highFactor; } cases[] = {
+        {"14", 0.75, 1.25},
+        {"0", 0.0, 0.25},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.grain);
+        QTemporaryDir tmp;
+        const QString out = tmp.filePath("card");
+        ASSERT_EQ(runProcess(kCardgen, {"record", out, "--channels", "2", "--recordings", "1", "--seconds", "2",
+                                        "--size", "640x480", "--grain", c.grain, "--bitrate", "1600,800"})
+                      .exitCode,
+                  0);
+        const QString file = QDir(out + "/record").entryInfoList(QDir::Files)[0].filePath();
+        const QList<QByteArray> rates = toolOutput("ffprobe", {"-v", "error", "-select_streams", "v", "-show_entries",
+                                                               "stream=bit_rate", "-of", "csv=p=0", file})
+                                            .trimmed()
+                                            .split('\n');
+        ASSERT_EQ(rates.size(), 2);
+        const double wanted[] = {1600e3, 800e3};
+        for (int ch = 0; ch < 2; ++ch) {
+            const double rate = rates[ch].trimmed().toDouble();
+            EXPECT_GE(rate, wanted[ch] * c.lowFactor) << "channel " << ch;
+            EXPECT_LE(rate, wanted[ch] * c.highFactor) << "channel " << ch;
+        }
     }
 }
 

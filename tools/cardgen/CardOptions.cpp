@@ -25,6 +25,10 @@ const char *kUsage =
     "                        record cards also P (parked event) and p (parked normal)\n"
     "  --seed N              seed of the simulated drive (default 1)\n"
     "  --preset NAME         x264/x265 preset (default ultrafast)\n"
+    "  --bitrate KBPS[,...]  average video bit rate, one per channel (the last repeats;\n"
+    "                        default: constant quality)\n"
+    "  --grain N             film grain: uniform noise of N levels, 0..100, new in every\n"
+    "                        picture, for realistic bit rates (default 0)\n"
     "  --manifest FILE.json  write what was generated\n"
     "  --damage LIST         one extra damaged recording or bank per kind, after the\n"
     "                        others: truncated, bad-magic,\n"
@@ -216,6 +220,17 @@ int CardOptions::parse(const QStringList &args, QString *error)
                 return bad(QStringLiteral("an unsigned number"));
         } else if (name == QLatin1String("--preset")) {
             preset = value;
+        } else if (name == QLatin1String("--bitrate")) {
+            bitratesKbps.clear();
+            for (const QString &part : value.split(QLatin1Char(','))) {
+                int kbps;
+                if (!toInt(part, 1, 100000, &kbps))
+                    return bad(QStringLiteral("1..100000 kbit/s, separated by commas"));
+                bitratesKbps.append(kbps);
+            }
+        } else if (name == QLatin1String("--grain")) {
+            if (!toInt(value, 0, 100, &grain))
+                return bad(QStringLiteral("0..100"));
         } else if (name == QLatin1String("--manifest")) {
             manifest = value;
         } else if (name == QLatin1String("--damage")) {

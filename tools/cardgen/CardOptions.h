@@ -27,6 +27,8 @@ struct CardOptions
     quint32 seed = 1;
     QString manifest;
     QString preset = QStringLiteral("ultrafast");
+    QVector<int> bitratesKbps;      // one per channel (the last repeats); empty: constant quality
+    int grain = 0;
     QStringList damage;
 
     // Index store

@@ -6,6 +6,18 @@ extern "C" {
 }
 
 namespace {
+
+// splitmix64: a small, well-mixed generator, the same on every platform.
+quint64 nextRandom(quint64 *state)
+{
+    quint64 z = (*state += 0x9E3779B97F4A7C15ull);
+    z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
+    z = (z ^ (z >> 27)) * 0x94D049BB133111EBull;
+    return z ^ (z >> 31);
+}
+
+constexpr int GrainTableSize = 1 << 18;
+
 QString avError(int code)
 {
     char buf[AV_ERROR_MAX_STRING_SIZE] = {0};
@@ -23,6 +35,9 @@ VideoEncoder::Settings VideoEncoder::forChannel(const CardOptions &o, int channe
     vs.fps = o.fps;
     vs.gop = o.gop;
     vs.preset = o.preset;
+    vs.bitrateKbps = o.bitratesKbps.isEmpty() ? 0 : o.bitratesKbps.value(channel, o.bitratesKbps.last());
+    vs.grain = o.grain;
+    vs.seed = o.seed;
     vs.globalHeader = codec == Codec::Hevc;
     return vs;
 }
@@ -62,7 +77,10 @@ int VideoEncoder::open(const Settings &settings, QString *error)
     if (s.globalHeader)
         ctx->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
     av_opt_set(ctx->priv_data, "preset", s.preset.toLatin1().constData(), 0);
-    av_opt_set(ctx->priv_data, "crf", "30", 0);
+    if (s.bitrateKbps > 0)
+        ctx->bit_rate = qint64(s.bitrateKbps) * 1000;
+    else
+        av_opt_set(ctx->priv_data, "crf", "30", 0);
     if (s.codec == Codec::H264) {
         av_opt_set(ctx->priv_data, "x264-params",
                    "repeat-headers=1:scenecut=0:sliced-threads=0:sync-lookahead=0:rc-lookahead=0:bframes=0",
@@ -84,6 +102,13 @@ int VideoEncoder::open(const Settings &settings, QString *error)
     if (av_frame_get_buffer(frame, 0) < 0) {
         *error = QStringLiteral("out of memory");
         return -1;
+    }
+    if (s.grain > 0) {
+        // Values centred on 0 spanning grain levels, like a uniform noise filter.
+        quint64 state = s.seed;
+        grainTable.resize(qMax(GrainTableSize, 2 * s.width));
+        for (qint8 &g : grainTable)
+            g = qint8(int(nextRandom(&state) % quint64(s.grain + 1)) - s.grain / 2);
     }
     return 0;
 }
@@ -128,6 +153,24 @@ void VideoEncoder::paint(int index, int scene, int channel)
     }
 }
 
+// Each row of each plane takes its noise from a place in the table that
+// changes with every picture, row, channel and recording.
+void VideoEncoder::addGrain(int index, int scene, int channel)
+{
+    quint64 state = (quint64(s.seed) << 40) ^ (quint64(quint32(scene)) << 20) ^ (quint64(quint32(channel)) << 56)
+                    ^ quint64(quint32(index));
+    for (int plane = 0; plane < 3; ++plane) {
+        const int w = plane ? s.width / 2 : s.width;
+        const int h = plane ? s.height / 2 : s.height;
+        for (int r = 0; r < h; ++r) {
+            const qint8 *noise = grainTable.constData() + nextRandom(&state) % quint64(grainTable.size() - w);
+            uint8_t *row = frame->data[plane] + r * frame->linesize[plane];
+            for (int c = 0; c < w; ++c)
+                row[c] = uint8_t(qBound(0, row[c] + noise[c], 255));
+        }
+    }
+}
+
 int VideoEncoder::encode(int count, int scene, int channel, QVector<EncodedFrame> *out, QString *error)
 {
     for (int i = 0; i < count; ++i) {
@@ -136,6 +179,8 @@ int VideoEncoder::encode(int count, int scene, int channel, QVector<EncodedFrame
             return -1;
         }
         paint(i, scene, channel);
+        if (s.grain > 0)
+            addGrain(i, scene, channel);
         frame->pts = i;
         const int rc = avcodec_send_frame(ctx, frame);
         if (rc < 0) {

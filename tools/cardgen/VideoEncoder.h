@@ -30,6 +30,11 @@ public:
         int fps = 30;
         int gop = 30;
         QString preset;
+        int bitrateKbps = 0; // 0: constant quality
+        // Film grain: uniform noise of this many levels, new in every
+        // picture, so pictures cost as many bits to code as a real road.
+        int grain = 0;
+        quint32 seed = 1;
         // H.264 cards: parameter sets inside every key frame. HEVC files:
         // parameter sets only in the extradata (the container's config).
         bool globalHeader = false;
@@ -52,9 +57,11 @@ public:
 private:
     int drain(QVector<EncodedFrame> *out, QString *error);
     void paint(int index, int scene, int channel);
+    void addGrain(int index, int scene, int channel);
 
     Settings s;
     AVCodecContext *ctx = nullptr;
     AVFrame *frame = nullptr;
     AVPacket *packet = nullptr;
+    QVector<qint8> grainTable;
 };
