@@ -1,0 +1,55 @@
+#pragma once
+// What one channel's decoder does with its next packet when playback runs
+// late. The playback clock never waits for a channel: a channel whose next
+// picture is already later than one frame interval drops the frames no other
+// frame refers to until its next key frame (and decides again there); one
+// later than a key-frame interval skips everything up to a key frame that is
+// not that late. Intervals are learnt from the packets' own times.
+#include <QtGlobal>
+
+#include <cstdint>
+
+class FrameDropPolicy
+{
+public:
+    enum class Action {
+        Decode,
+        DropNonReference, // not decoded: nothing refers to it
+        DropToKeyFrame,   // not decoded: skipping to the next key frame
+    };
+
+    static constexpr qint64 DefaultFrameMs = 33;
+    static constexpr qint64 DefaultGopMs = 1000;
+
+    // Decides for a packet of media time timeMs. With no clock (paused,
+    // stepping, backward or fast play) every packet is decoded.
+    Action next(qint64 timeMs, bool keyFrame, bool nonReference, bool haveClock, qint64 nowMs);
+    // Starts again (seek, new recording, restart): intervals are kept.
+    void reset();
+
+    // Non-reference frames are being dropped until the next key frame.
+    bool droppingNonReference() const { return nonReferenceMode; }
+    bool skippingToKeyFrame() const { return skipping; }
+    qint64 frameIntervalMs() const { return frameMs; }
+    qint64 gopIntervalMs() const { return gopMs; }
+
+private:
+    void learn(qint64 timeMs, bool keyFrame);
+
+    qint64 frameMs = DefaultFrameMs;
+    qint64 gopMs = DefaultGopMs;
+    qint64 lastTime = 0;
+    qint64 lastKeyTime = 0;
+    bool haveLast = false;
+    bool haveLastKey = false;
+    qint64 gopShortestStep = -1;
+    bool nonReferenceMode = false;
+    bool skipping = false;
+};
+
+// Whether an Annex-B packet's picture is one no other picture refers to:
+// H.264 slices with nal_ref_idc 0; HEVC sub-layer non-reference pictures
+// (TRAIL_N, TSA_N, STSA_N, RADL_N, RASL_N) of the highest temporal layer
+// seen so far (maxTemporalId, updated from the packet). Parameter sets and
+// other units before the first slice are passed over.
+bool isNonReferencePicture(const uint8_t *data, int size, bool hevc, int *maxTemporalId);
