@@ -2,6 +2,7 @@
 
 #include "H26xFrameItem.h"
 #include "LogCategories.h"
+#include "PicturePool.h"
 #include "PictureSize.h"
 
 #include <QMouseEvent>
@@ -10,14 +11,7 @@
 #include <QtGlobal>
 
 #include <algorithm>
-#include <cstring>
 
-#ifndef GL_RED
-#define GL_RED 0x1903
-#endif
-#ifndef GL_R8
-#define GL_R8 0x8229
-#endif
 
 namespace {
 
@@ -76,29 +70,17 @@ TalGLWidget::TalGLWidget(int paneIndex, int width, int height, QWidget *parent)
         width = PictureSize::DefaultWidth;
         height = PictureSize::DefaultHeight;
     }
-    if (width > 0 && height > 0)
-        allocatePlanes(width, height);
-}
-
-// Black planes for a picture of width x height (both within PictureSize).
-void TalGLWidget::allocatePlanes(int width, int height)
-{
-    m_width = width;
-    m_height = height;
-    m_planeYSize = size_t(width) * size_t(height);
-    m_planeCSize = size_t((width + 1) / 2) * size_t((height + 1) / 2);
-    m_planeY.reset(new uint8_t[m_planeYSize]());
-    m_planeU.reset(new uint8_t[m_planeCSize]);
-    m_planeV.reset(new uint8_t[m_planeCSize]);
-    memset(m_planeU.get(), 128, m_planeCSize);
-    memset(m_planeV.get(), 128, m_planeCSize);
+    if (width > 0 && height > 0) {
+        m_width = width;
+        m_height = height;
+    }
 }
 
 TalGLWidget::~TalGLWidget()
 {
-    if (m_textures[0] && context()) {
+    if (m_textures.isInitialized() && context()) {
         makeCurrent();
-        glDeleteTextures(3, m_textures);
+        m_textures.release();
         m_program.reset();
         doneCurrent();
     }
@@ -118,20 +100,19 @@ void TalGLWidget::setContrast(float factor)
 
 void TalGLWidget::updateView(H26xFrameItem *item)
 {
-    if (item && item->data() && m_planeY) {
-        const bool stated = item->pictureWidth() != 0 || item->pictureHeight() != 0;
-        const int w = stated ? item->pictureWidth() : m_width;
-        const int h = stated ? item->pictureHeight() : m_height;
-        if (PictureSize::isPlayable(w, h) && item->size() == PictureSize::yuv420Bytes(w, h)) {
-            // The planes follow the picture the decoder produced.
-            if (w != m_width || h != m_height)
-                allocatePlanes(w, h);
-            const uint8_t *data = item->data();
-            memcpy(m_planeY.get(), data, m_planeYSize);
-            memcpy(m_planeU.get(), data + m_planeYSize, m_planeCSize);
-            memcpy(m_planeV.get(), data + m_planeYSize + m_planeCSize, m_planeCSize);
-            m_seconds = item->record().sec;
-            m_hasPicture = true;
+    // A filler pane (0 x 0) never shows a picture.
+    if (item && m_width > 0 && m_height > 0) {
+        const PicturePlanes planes = item->planes(m_width, m_height);
+        if (planes.isValid() && PictureSize::isPlayable(planes.width, planes.height)) {
+            // The picture shown before goes back to its decoder's pool here.
+            m_shown.reset(item);
+            item = nullptr;
+            m_planes = planes;
+            m_shownGeneration = PicturePool::generation(m_shown->picture());
+            m_width = planes.width;
+            m_height = planes.height;
+            m_seconds = m_shown->record().sec;
+            m_uploadPending = true;
         }
     }
     delete item;
@@ -256,11 +237,10 @@ void TalGLWidget::initializeGL()
     m_brightnessAdd = m_program->uniformLocation("brightnessAdd");
     m_contrastMult = m_program->uniformLocation("contrastMult");
 
-    // One-channel textures: GL_RED where the context has it (OpenGL 3, ES 3),
-    // luminance on older contexts; both read back as .r in the shader.
-    const QSurfaceFormat format = context()->format();
-    m_textureFormat = format.majorVersion() >= 3 ? GL_RED : GL_LUMINANCE;
-    glGenTextures(3, m_textures);
+    // A new context (first show, or another window) starts with no
+    // textures: the picture on screen goes up again.
+    m_textures.initialize(context());
+    m_uploadPending = m_shown != nullptr;
     glClearColor(0.0f, 0.0f, 0.0f, 0.0f);
 }
 
@@ -271,34 +251,28 @@ void TalGLWidget::resizeGL(int w, int h)
     glViewport(0, 0, w, h);
 }
 
-void TalGLWidget::uploadPlane(int unit, GLuint texture, const uint8_t *plane, int w, int h)
-{
-    glActiveTexture(GLenum(GL_TEXTURE0 + unit));
-    glBindTexture(GL_TEXTURE_2D, texture);
-    const GLint internal = m_textureFormat == GL_RED ? GL_R8 : GL_LUMINANCE;
-    glTexImage2D(GL_TEXTURE_2D, 0, internal, w, h, 0, m_textureFormat, GL_UNSIGNED_BYTE, plane);
-    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_LINEAR);
-    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_LINEAR);
-    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_S, GL_CLAMP_TO_EDGE);
-    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_T, GL_CLAMP_TO_EDGE);
-}
-
 void TalGLWidget::paintGL()
 {
     if (m_width == 0 || m_height == 0 || !m_program)
         return;
     glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
+    if (m_uploadPending && m_shown) {
+        // Each picture goes up once; painting it again (a zoom, an expose, a
+        // brightness change) draws the textures as they are.
+        if (PicturePool::generation(m_shown->picture()) == m_shownGeneration)
+            m_textures.upload(m_planes);
+        else
+            qCWarning(lcPlayback, "[%s::%d]pane %d: its picture was reused while shown; not drawn", "paintGL",
+                      __LINE__, m_paneIndex);
+        m_uploadPending = false;
+    }
+    if (m_textures.uploadCount() == 0)
+        return; // no picture yet: black
+
     m_program->bind();
     m_program->setUniformValue(m_brightnessAdd, m_brightness);
     m_program->setUniformValue(m_contrastMult, m_contrast);
-
-    // Rows are packed without padding; a chroma width that is not a multiple
-    // of 4 would be misread with the default alignment.
-    glPixelStorei(GL_UNPACK_ALIGNMENT, 1);
-    uploadPlane(0, m_textures[0], m_planeY.get(), m_width, m_height);
-    uploadPlane(1, m_textures[1], m_planeU.get(), (m_width + 1) / 2, (m_height + 1) / 2);
-    uploadPlane(2, m_textures[2], m_planeV.get(), (m_width + 1) / 2, (m_height + 1) / 2);
-
+    m_textures.bind();
     m_program->setUniformValue(m_texY, 0);
     m_program->setUniformValue(m_texU, 1);
     m_program->setUniformValue(m_texV, 2);
@@ -311,19 +285,25 @@ void TalGLWidget::paintGL()
 
 void TalGLWidget::toRgb32(uint32_t *buffer) const
 {
-    if (!buffer || !m_planeY)
+    if (!buffer || m_width <= 0 || m_height <= 0)
         return;
-    const size_t chromaW = size_t(m_width + 1) / 2;
-    for (int y = 0; y < m_height; ++y) {
-        for (int x = 0; x < m_width; ++x) {
-            const size_t index = size_t(y / 2) * chromaW + size_t(x / 2);
-            const int u = m_planeU[index] - 128;
-            const int v = m_planeV[index] - 128;
-            const int luma = m_planeY[size_t(y) * m_width + x];
-            const uint8_t r = clampByte(luma + int(1.402f * v));
-            const uint8_t g = clampByte(luma - int(0.344f * u + 0.714f * v));
-            const uint8_t b = clampByte(luma + int(1.772f * u));
-            buffer[size_t(y) * m_width + x] = 0xFF000000u | (uint32_t(r) << 16) | (uint32_t(g) << 8) | b;
+    if (!m_shown) {
+        std::fill(buffer, buffer + size_t(m_width) * size_t(m_height), 0xFF000000u);
+        return;
+    }
+    const PicturePlanes &p = m_planes;
+    for (int y = 0; y < p.height; ++y) {
+        const uint8_t *luma = p.data[0] + size_t(y) * size_t(p.stride[0]);
+        const uint8_t *us = p.data[1] + size_t(y / 2) * size_t(p.stride[1]);
+        const uint8_t *vs = p.data[2] + size_t(y / 2) * size_t(p.stride[2]);
+        uint32_t *out = buffer + size_t(y) * size_t(p.width);
+        for (int x = 0; x < p.width; ++x) {
+            const int u = us[x / 2] - 128;
+            const int v = vs[x / 2] - 128;
+            const uint8_t r = clampByte(luma[x] + int(1.402f * v));
+            const uint8_t g = clampByte(luma[x] - int(0.344f * u + 0.714f * v));
+            const uint8_t b = clampByte(luma[x] + int(1.772f * u));
+            out[x] = 0xFF000000u | (uint32_t(r) << 16) | (uint32_t(g) << 8) | b;
         }
     }
 }

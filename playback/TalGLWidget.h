@@ -1,8 +1,13 @@
 #pragma once
 // Shows one channel's decoded YUV 4:2:0 pictures: three single-channel
 // textures converted to RGB in a fragment shader that also applies the pane's
-// brightness and contrast factors. The view can be enlarged up to twice its
-// pane and dragged inside it.
+// brightness and contrast factors. The view keeps the item of the picture it
+// shows (a decoder's picture stays untouched while held), uploads each new
+// picture once, and lets the old one go back to its decoder. The view can be
+// enlarged up to twice its pane and dragged inside it.
+#include "PicturePlanes.h"
+#include "PictureTextures.h"
+
 #include <QOpenGLFunctions>
 #include <QOpenGLWidget>
 
@@ -26,8 +31,13 @@ public:
     int pictureWidth() const { return m_width; }
     int pictureHeight() const { return m_height; }
     uint32_t pictureSeconds() const { return m_seconds; }
-    // True once a picture of this view's size was shown.
-    bool hasPicture() const { return m_hasPicture; }
+    // True once a picture was shown (a still can be taken).
+    bool hasPicture() const { return m_shown != nullptr; }
+    // Pictures uploaded into the textures, and texture sets made for a new
+    // picture size, since the view's OpenGL context was set up.
+    int uploadCount() const { return m_textures.uploadCount(); }
+    int textureAllocations() const { return m_textures.allocationCount(); }
+    bool usesPixelBuffers() const { return m_textures.usesPixelBuffers(); }
 
     // Multipliers of the converted colour values (slider value / 128).
     void setBrightness(float factor);
@@ -51,7 +61,7 @@ signals:
     void clicked(int paneIndex);
 
 public slots:
-    // Takes ownership of item. A picture is copied and shown at its own size
+    // Takes ownership of item. A picture is kept and shown at its own size
     // (an item without a stated size must have this view's); any other item
     // is only destroyed and the last picture stays.
     void updateView(H26xFrameItem *item);
@@ -67,25 +77,24 @@ protected:
     void paintGL() override;
 
 private:
-    void allocatePlanes(int width, int height);
     void applyZoom();
     QSize parentSize() const;
-    void uploadPlane(int unit, GLuint texture, const uint8_t *plane, int w, int h);
 
     std::unique_ptr<QOpenGLShaderProgram> m_program;
-    GLuint m_textures[3] = {0, 0, 0};
-    GLenum m_textureFormat = 0;
+    PictureTextures m_textures;
     int m_texY = -1, m_texU = -1, m_texV = -1, m_brightnessAdd = -1, m_contrastMult = -1;
     float m_brightness = 1.0f;
     float m_contrast = 1.0f;
-    std::unique_ptr<uint8_t[]> m_planeY, m_planeU, m_planeV;
+    // The item of the picture on screen, where its planes lie, and the
+    // generation its pool buffer had when it came (0: not pooled).
+    std::unique_ptr<H26xFrameItem> m_shown;
+    PicturePlanes m_planes;
+    quint64 m_shownGeneration = 0;
+    bool m_uploadPending = false;
     int m_paneIndex = 0;
     int m_width = 0;
     int m_height = 0;
-    size_t m_planeYSize = 0;
-    size_t m_planeCSize = 0; // each chroma plane
     uint32_t m_seconds = 0;
-    bool m_hasPicture = false;
     float m_xTranslation = 0.0f;
     float m_yTranslation = 0.0f;
     int m_zoomSteps = 0;

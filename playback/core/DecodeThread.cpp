@@ -1,6 +1,7 @@
 #include "DecodeThread.h"
 
 #include "LogCategories.h"
+#include "PlaybackClock.h"
 #include "ReadThread.h"
 
 #include <QDebug>
@@ -16,6 +17,7 @@ DecodeThread::DecodeThread(ReadThread *readThread, PaneView *v, QObject *parent)
     for (int c = 0; c < Channels; ++c) {
         decoders[c].reset(new H265Decoder(c));
         drained[c] = false;
+        droppedFrames[c] = 0;
         recordingOf[c] = -1;
     }
 }
@@ -52,6 +54,7 @@ void DecodeThread::flush()
         keySeen[c] = false;
         recordingOf[c] = -1;
         drained[c] = false;
+        policies[c].reset();
     }
     decoderFlushPending = true;
 }
@@ -62,6 +65,9 @@ void DecodeThread::work()
     for (int c = 0; c < Channels; ++c) {
         keySeen[c] = false;
         recordingOf[c] = -1;
+        policies[c].reset();
+        maxTemporalId[c] = 0;
+        droppedFrames[c] = 0;
     }
     timer.start();
     totalNs = 0;
@@ -91,32 +97,73 @@ bool DecodeThread::step()
             return worked;
         if (!view->isVisible(c) || outputs[c].size() > limit)
             continue;
-        H26xFrameItem *item = read->video(c).take();
-        if (!item) {
-            if (read->hasEnded() && !drained[c]) {
-                drainDecoder(c);
-                releaseBackStack(c);
-                drained[c] = true;
+        // Frames that are not to be decoded are passed over at once, so a
+        // channel skipping to its next key frame catches up in one round.
+        bool took = false;
+        while (H26xFrameItem *item = read->video(c).take()) {
+            took = true;
+            if (!admit(c, item)) {
+                delete item;
+                continue;
             }
-            continue;
-        }
-        if (item->catalogueIndex() != recordingOf[c]) {
-            // Another recording: its frames must not be decoded against the
-            // pictures of the last one.
-            recordingOf[c] = item->catalogueIndex();
-            keySeen[c] = false;
-        }
-        if (item->isKeyFrame())
-            keySeen[c] = true;
-        if (!keySeen[c]) {
+            decodeOne(c, item);
             delete item;
-            continue;
+            break;
         }
-        decodeOne(c, item);
-        delete item;
-        worked = true;
+        if (!took && read->hasEnded() && !drained[c]) {
+            drainDecoder(c);
+            releaseBackStack(c);
+            drained[c] = true;
+        }
+        worked = worked || took;
     }
     return worked;
+}
+
+// Whether the channel's decoder gets this frame: not before a key frame of
+// its recording, and in forward play not when the channel runs so late that
+// the frame is dropped.
+bool DecodeThread::admit(int c, H26xFrameItem *item)
+{
+    if (item->catalogueIndex() != recordingOf[c]) {
+        // Another recording: its frames must not be decoded against the
+        // pictures of the last one.
+        recordingOf[c] = item->catalogueIndex();
+        keySeen[c] = false;
+        policies[c].reset();
+    }
+    if (item->isKeyFrame())
+        keySeen[c] = true;
+    if (!keySeen[c])
+        return false;
+
+    // Lateness is judged within the recording the clock is in.
+    qint64 now = 0;
+    int clockRecording = -1;
+    const bool timed = !backward && !fastForward && clock && clock->nowMs(&now, &clockRecording)
+        && clockRecording == item->catalogueIndex();
+    const bool hevc = decoders[c]->codecType() == H265Decoder::H265;
+    const bool nonReference = timed && isNonReferencePicture(item->data(), item->size(), hevc, &maxTemporalId[c]);
+    const bool wasSkipping = policies[c].skippingToKeyFrame();
+    const FrameDropPolicy::Action action = policies[c].next(item->timeMs(), item->isKeyFrame(), nonReference, timed, now);
+    decoders[c]->setSkipNonReference(policies[c].droppingNonReference());
+    switch (action) {
+    case FrameDropPolicy::Action::Decode:
+        return true;
+    case FrameDropPolicy::Action::DropNonReference:
+        ++droppedFrames[c];
+        return false;
+    case FrameDropPolicy::Action::DropToKeyFrame:
+        if (!wasSkipping) {
+            // What the decoder still holds is older still: it goes too.
+            droppedFrames[c] += decoders[c]->flush();
+            qCDebug(lcPlayback, "[%s::%d]channel %d is %lld ms late: skipping to the next key frame", "admit",
+                    __LINE__, c, static_cast<long long>(now - item->timeMs()));
+        }
+        ++droppedFrames[c];
+        return false;
+    }
+    return true;
 }
 
 void DecodeThread::decodeOne(int c, H26xFrameItem *item)
@@ -129,11 +176,10 @@ void DecodeThread::decodeOne(int c, H26xFrameItem *item)
     }
     FrameIndexEntry pictureRecord;
     const qint64 begin = timer.nsecsElapsed();
-    const int n = decoders[c]->decode(item->data(), item->size(), item->record(), pictureBuffer(c), &pictureRecord);
+    AVFrame *picture = decoders[c]->decode(item->data(), item->size(), item->record(), &pictureRecord, item->buffer());
     account(item->record().res, timer.nsecsElapsed() - begin);
-    if (n > 0) {
-        spares[c]->record() = pictureRecord;
-        handOut(c, spares[c].release());
+    if (picture) {
+        handOut(c, new H26xFrameItem(picture, pictureRecord));
     } else {
         FrameIndexEntry none = item->record();
         none.size = 0;
@@ -152,21 +198,8 @@ void DecodeThread::handOut(int c, H26xFrameItem *decoded)
 void DecodeThread::drainDecoder(int c)
 {
     FrameIndexEntry pictureRecord;
-    while (decoders[c]->drain(pictureBuffer(c), &pictureRecord) > 0) {
-        spares[c]->record() = pictureRecord;
-        handOut(c, spares[c].release());
-    }
-}
-
-// The spare item takes the picture of the size the decoder produced.
-H265Decoder::PictureBuffer DecodeThread::pictureBuffer(int c)
-{
-    return [this, c](int width, int height, int bytes) {
-        if (!spares[c] || spares[c]->size() != bytes)
-            spares[c].reset(new H26xFrameItem(bytes, FrameIndexEntry()));
-        spares[c]->setPictureSize(width, height);
-        return spares[c]->data();
-    };
+    while (AVFrame *picture = decoders[c]->drain(&pictureRecord))
+        handOut(c, new H26xFrameItem(picture, pictureRecord));
 }
 
 void DecodeThread::releaseBackStack(int c)

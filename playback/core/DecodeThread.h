@@ -4,7 +4,10 @@
 // queues the picture for the render thread. Nothing before a channel's key
 // frame reaches its decoder, after a start, a flush or a change of
 // recording in either direction; in backward play each GOP is held on a
-// back stack and released newest first.
+// back stack and released newest first. In forward play a channel that runs
+// late against the playback clock drops frames by FrameDropPolicy rather
+// than hold the clock back.
+#include "FrameDropPolicy.h"
 #include "FrameQueue.h"
 #include "H265Decoder.h"
 #include "CatalogueItems.h"
@@ -18,6 +21,7 @@
 #include <deque>
 #include <memory>
 
+class PlaybackClock;
 class ReadThread;
 
 class DecodeThread : public PlaybackWorker
@@ -35,6 +39,8 @@ public:
     void setBackward(bool value) { backward = value; }
     bool isBackward() const { return backward.load(); }
     void setFastForward(bool value) { fastForward = value; }
+    // The clock lateness is measured against; none: nothing is dropped.
+    void setClock(const PlaybackClock *value) { clock = value; }
 
     // The codec of each channel's track (H265Decoder::CodecType); channels
     // beyond the list use the last entry, H.265 when it is empty.
@@ -53,6 +59,11 @@ public:
     // Everything of the channel has been decoded and handed on: the read
     // thread ended and the decoder was drained.
     bool isDrained(int channel) const { return drained[channel].load(); }
+    // Frames of the channel dropped for lateness since the last start,
+    // before decoding or, after a skip, inside the decoder.
+    int dropped(int channel) const { return droppedFrames[channel].load(); }
+    // Picture buffers the channel's decoder holds (in use or for reuse).
+    int pictureBuffers(int channel) const { return decoders[channel]->pool().buffersAllocated(); }
 
 signals:
     // Decoding is too slow for the grid: the GUI should show one pane.
@@ -63,24 +74,25 @@ protected:
 
 private:
     bool step();
+    bool admit(int channel, H26xFrameItem *item);
     void decodeOne(int channel, H26xFrameItem *item);
     void handOut(int channel, H26xFrameItem *decoded);
     void drainDecoder(int channel);
-    H265Decoder::PictureBuffer pictureBuffer(int channel);
     void releaseBackStack(int channel);
     void account(int resolutionCode, qint64 ns);
 
     ReadThread *read;
     PaneView *view;
+    const PlaybackClock *clock = nullptr;
     std::unique_ptr<H265Decoder> decoders[Channels];
-    // The next decoded item of each channel: the decoder writes its picture
-    // straight into it, so a picture is copied once, not twice.
-    std::unique_ptr<H26xFrameItem> spares[Channels];
     FrameQueue outputs[Channels];
     std::deque<H26xFrameItem *> backStacks[Channels];
     bool keySeen[Channels] = {};
     int recordingOf[Channels]; // catalogue index of the channel's last frame taken
     std::atomic<bool> drained[Channels];
+    FrameDropPolicy policies[Channels];
+    int maxTemporalId[Channels] = {};
+    std::atomic<int> droppedFrames[Channels];
     std::atomic<int> channelCount{1};
     std::atomic<bool> backward{false};
     std::atomic<bool> fastForward{false};

@@ -31,6 +31,12 @@ bool isPlanar420(int format)
 H265Decoder::H265Decoder(int channel)
     : m_channel(channel)
 {
+    // Test hook: a decoder made slow on purpose shows what playback does
+    // when decoding cannot keep up.
+    bool ok = false;
+    const int delayMs = qEnvironmentVariableIntValue("ZV_TEST_DECODE_DELAY_MS", &ok);
+    if (ok && delayMs > 0)
+        m_testDelayUs = qMin(delayMs, 1000) * 1000;
 }
 
 H265Decoder::~H265Decoder()
@@ -84,6 +90,8 @@ int H265Decoder::initCodec(int codecType, int width, int height)
         m_context->flags2 |= AV_CODEC_FLAG2_CHUNKS;
 
     logAcceleratorSearch();
+    m_pool.attach(m_context);
+    m_context->skip_frame = m_skipNonReference ? AVDISCARD_NONREF : AVDISCARD_DEFAULT;
 
     if (avcodec_open2(m_context, m_codec, nullptr) < 0) {
         qCWarning(lcPlayback, "Error: could not open codec.\n");
@@ -93,9 +101,8 @@ int H265Decoder::initCodec(int codecType, int width, int height)
     qCDebug(lcPlayback, "H265Decoder::initCodec w:%d h:%d", m_context->width, m_context->height);
 
     m_frame = av_frame_alloc();
-    m_converted = av_frame_alloc();
     m_packet = av_packet_alloc();
-    if (!m_frame || !m_converted || !m_packet) {
+    if (!m_frame || !m_packet) {
         qCWarning(lcPlayback, "failed av_frame_alloc()");
         close();
         return -3;
@@ -127,28 +134,38 @@ void H265Decoder::logAcceleratorSearch()
     qCDebug(lcPlayback, "can not find hwaccel ");
 }
 
-int H265Decoder::decode(const uint8_t *data, int size, const FrameIndexEntry &record, const PictureBuffer &out,
-                        FrameIndexEntry *pictureRecord)
+AVFrame *H265Decoder::decode(const uint8_t *data, int size, const FrameIndexEntry &record,
+                             FrameIndexEntry *pictureRecord, AVBufferRef *buffer)
 {
     if (!m_context || !data || size <= 0 || !pictureRecord)
-        return 0;
+        return nullptr;
     if (m_draining)
         flush();
+    if (m_testDelayUs)
+        QThread::usleep(unsigned(m_testDelayUs));
 
     const int64_t tag = m_nextTag++;
     m_pending[tag] = record;
     while (m_pending.size() > MaxPendingRecords)
         m_pending.erase(m_pending.begin());
 
-    m_packet->data = const_cast<uint8_t *>(data); // not reference-counted: the codec copies it
+    if (buffer) {
+        // The codec takes a reference to the read buffer: no copy.
+        m_packet->buf = av_buffer_ref(buffer);
+        if (!m_packet->buf) {
+            m_pending.erase(tag);
+            return nullptr;
+        }
+    }
+    m_packet->data = const_cast<uint8_t *>(data); // without a buffer the codec copies it
     m_packet->size = size;
     m_packet->pts = tag;
     m_packet->dts = AV_NOPTS_VALUE;
     int result = avcodec_send_packet(m_context, m_packet);
-    int produced = 0;
+    AVFrame *produced = nullptr;
     if (result == AVERROR(EAGAIN)) {
         // The codec holds a finished picture: take it out, then hand the packet over.
-        produced = receivePicture(out, pictureRecord);
+        produced = receivePicture(pictureRecord);
         result = avcodec_send_packet(m_context, m_packet);
     }
     av_packet_unref(m_packet);
@@ -156,31 +173,31 @@ int H265Decoder::decode(const uint8_t *data, int size, const FrameIndexEntry &re
         m_pending.erase(tag);
     if (produced)
         return produced;
-    return receivePicture(out, pictureRecord);
+    return receivePicture(pictureRecord);
 }
 
-int H265Decoder::drain(const PictureBuffer &out, FrameIndexEntry *pictureRecord)
+AVFrame *H265Decoder::drain(FrameIndexEntry *pictureRecord)
 {
     if (!m_context || !pictureRecord)
-        return 0;
+        return nullptr;
     if (!m_draining) {
         m_draining = true;
         if (avcodec_send_packet(m_context, nullptr) < 0) {
             flush();
-            return 0;
+            return nullptr;
         }
     }
-    const int produced = receivePicture(out, pictureRecord);
+    AVFrame *produced = receivePicture(pictureRecord);
     if (!produced)
         flush();
     return produced;
 }
 
-int H265Decoder::receivePicture(const PictureBuffer &out, FrameIndexEntry *pictureRecord)
+AVFrame *H265Decoder::receivePicture(FrameIndexEntry *pictureRecord)
 {
     for (;;) {
         if (avcodec_receive_frame(m_context, m_frame) < 0)
-            return 0;
+            return nullptr;
         const int64_t tag = m_frame->pts != AV_NOPTS_VALUE ? m_frame->pts : m_frame->best_effort_timestamp;
         auto found = m_pending.find(tag);
         if (found == m_pending.end()) {
@@ -190,61 +207,71 @@ int H265Decoder::receivePicture(const PictureBuffer &out, FrameIndexEntry *pictu
         }
         *pictureRecord = found->second;
         m_pending.erase(found);
-        const int written = layout(out);
-        av_frame_unref(m_frame);
-        if (written)
-            return written;
+        if (AVFrame *picture = handOut())
+            return picture;
     }
 }
 
-int H265Decoder::layout(const PictureBuffer &out)
+// The decoded picture as a frame of its own: the pooled 4:2:0 picture by
+// reference, anything else converted to 8-bit 4:2:0 first.
+AVFrame *H265Decoder::handOut()
 {
     // The picture keeps the size it was decoded at, whatever the header claimed.
-    if (!PictureSize::isPlayable(m_frame->width, m_frame->height))
-        return 0;
-    const AVFrame *source = m_frame;
-    if (!isPlanar420(m_frame->format)) {
-        // 10-bit or 4:2:2 streams: convert to 8-bit 4:2:0 at the decoded size first.
-        m_sws = sws_getCachedContext(m_sws, m_frame->width, m_frame->height, AVPixelFormat(m_frame->format),
-                                     m_frame->width, m_frame->height, AV_PIX_FMT_YUV420P, SWS_BILINEAR, nullptr,
-                                     nullptr, nullptr);
-        if (!m_sws)
-            return 0;
-        if (m_converted->width != m_frame->width || m_converted->height != m_frame->height) {
-            av_frame_unref(m_converted);
-            m_converted->format = AV_PIX_FMT_YUV420P;
-            m_converted->width = m_frame->width;
-            m_converted->height = m_frame->height;
-            if (av_frame_get_buffer(m_converted, 0) < 0)
-                return 0;
-        }
-        sws_scale(m_sws, m_frame->data, m_frame->linesize, 0, m_frame->height, m_converted->data,
-                  m_converted->linesize);
-        source = m_converted;
+    if (!PictureSize::isPlayable(m_frame->width, m_frame->height)) {
+        av_frame_unref(m_frame);
+        return nullptr;
     }
-    const int bytes = int(PictureSize::yuv420Bytes(source->width, source->height));
-    uint8_t *buffer = out ? out(source->width, source->height, bytes) : nullptr;
-    if (!buffer)
-        return 0;
-    const int written = av_image_copy_to_buffer(buffer, bytes, source->data, source->linesize, AV_PIX_FMT_YUV420P,
-                                                source->width, source->height, 1);
-    return written == bytes ? bytes : 0;
+    AVFrame *picture = av_frame_alloc();
+    if (!picture) {
+        av_frame_unref(m_frame);
+        return nullptr;
+    }
+    if (isPlanar420(m_frame->format)) {
+        av_frame_move_ref(picture, m_frame);
+        return picture;
+    }
+    // 10-bit or 4:2:2 streams.
+    m_sws = sws_getCachedContext(m_sws, m_frame->width, m_frame->height, AVPixelFormat(m_frame->format),
+                                 m_frame->width, m_frame->height, AV_PIX_FMT_YUV420P, SWS_BILINEAR, nullptr, nullptr,
+                                 nullptr);
+    picture->format = AV_PIX_FMT_YUV420P;
+    picture->width = m_frame->width;
+    picture->height = m_frame->height;
+    if (!m_sws || m_pool.getBuffer(picture, m_frame->width, m_frame->height) < 0) {
+        av_frame_free(&picture);
+        av_frame_unref(m_frame);
+        return nullptr;
+    }
+    sws_scale(m_sws, m_frame->data, m_frame->linesize, 0, m_frame->height, picture->data, picture->linesize);
+    av_frame_copy_props(picture, m_frame);
+    av_frame_unref(m_frame);
+    return picture;
 }
 
-void H265Decoder::flush()
+void H265Decoder::setSkipNonReference(bool skip)
+{
+    if (skip == m_skipNonReference)
+        return;
+    m_skipNonReference = skip;
+    if (m_context)
+        m_context->skip_frame = skip ? AVDISCARD_NONREF : AVDISCARD_DEFAULT;
+}
+
+int H265Decoder::flush()
 {
     if (m_context)
         avcodec_flush_buffers(m_context);
     if (m_frame)
         av_frame_unref(m_frame);
+    const int lost = int(m_pending.size());
     m_pending.clear();
     m_draining = false;
+    return lost;
 }
 
 void H265Decoder::close()
 {
     av_frame_free(&m_frame);
-    av_frame_free(&m_converted);
     av_packet_free(&m_packet);
     sws_freeContext(m_sws);
     m_sws = nullptr;

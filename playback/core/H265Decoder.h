@@ -1,17 +1,19 @@
 #pragma once
-// Decodes one channel's H.264 or H.265 Annex-B packets into packed YUV 4:2:0
-// pictures (Y plane, then U, then V, rows without padding) of the size the
-// stream really has: a size claimed by a file's header only configures the
-// codec and never sizes a picture buffer. Used only by the decode thread.
-// Frame threading delays pictures by a few packets, so every picture comes
-// out with the record of the packet it was decoded from, never with the
-// record of the packet just fed.
+// Decodes one channel's H.264 or H.265 Annex-B packets into 8-bit YUV 4:2:0
+// pictures of the size the stream really has: a size claimed by a file's
+// header only configures the codec and never sizes a picture. The codec
+// writes its pictures into the channel's PicturePool and hands them out by
+// reference, uncopied. Used only by the decode thread. Frame threading
+// delays pictures by a few packets, so every picture comes out with the
+// record of the packet it was decoded from, never with the record of the
+// packet just fed.
 #include "FrameIndex.h"
+#include "PicturePool.h"
 
 #include <cstdint>
-#include <functional>
 #include <map>
 
+struct AVBufferRef;
 struct AVCodec;
 struct AVCodecContext;
 struct AVFrame;
@@ -22,9 +24,6 @@ class H265Decoder
 {
 public:
     enum CodecType { H264 = 0, H265 = 1 };
-    // Asked for the buffer of a picture once its size is known: width x
-    // height pixels, bytes long (PictureSize::yuv420Bytes). Null drops it.
-    using PictureBuffer = std::function<uint8_t *(int width, int height, int bytes)>;
 
     explicit H265Decoder(int channel);
     ~H265Decoder();
@@ -38,22 +37,32 @@ public:
     // -3 no frame could be allocated.
     int initCodec(int codecType, int width, int height);
 
-    // Feeds one packet. When a picture comes out it is laid out into the
-    // buffer out gives for its size and the record of the packet it belongs
-    // to is copied to *pictureRecord; the result is the picture's bytes. 0
-    // when no picture came out (pipeline filling, damaged packet, parameter
-    // sets, a picture of a size no camera records).
-    int decode(const uint8_t *data, int size, const FrameIndexEntry &record, const PictureBuffer &out,
-               FrameIndexEntry *pictureRecord);
+    // Feeds one packet. data lies in buffer when it is given (the codec then
+    // keeps a reference instead of a copy; the bytes after the packet must
+    // be AV_INPUT_BUFFER_PADDING_SIZE zeros). When a picture comes out it is
+    // returned, the caller's to free (av_frame_free), and the record of the
+    // packet it belongs to is copied to *pictureRecord. Null when no picture
+    // came out (pipeline filling, damaged packet, parameter sets, a picture
+    // of a size no camera records).
+    AVFrame *decode(const uint8_t *data, int size, const FrameIndexEntry &record, FrameIndexEntry *pictureRecord,
+                    AVBufferRef *buffer = nullptr);
 
     // End of stream: hands out the pictures still inside the decoder, one per
-    // call, as decode does; 0 once none is left (the decoder is then flushed
-    // and ready for new packets).
-    int drain(const PictureBuffer &out, FrameIndexEntry *pictureRecord);
+    // call, as decode does; null once none is left (the decoder is then
+    // flushed and ready for new packets).
+    AVFrame *drain(FrameIndexEntry *pictureRecord);
 
-    // Drops every picture and packet still inside the decoder (seek, restart).
-    void flush();
+    // Drops every picture and packet still inside the decoder (seek, restart,
+    // a skip to a key frame); the result is how many pictures were lost.
+    int flush();
     void close();
+
+    // Asks the codec to leave out the pictures no other picture refers to,
+    // where it can tell them (H.264); the decode thread drops HEVC's by
+    // their unit type before they get here.
+    void setSkipNonReference(bool skip);
+    // The pictures this decoder writes into.
+    const PicturePool &pool() const { return m_pool; }
 
     // Bytes of a picture of the configured size.
     int decodedFrameSize() const { return m_decodedFrameSize; }
@@ -65,14 +74,16 @@ public:
     int buildCount() const { return m_buildCount; }
 
 private:
-    int receivePicture(const PictureBuffer &out, FrameIndexEntry *pictureRecord);
-    int layout(const PictureBuffer &out);
+    AVFrame *receivePicture(FrameIndexEntry *pictureRecord);
+    AVFrame *handOut();
     void logAcceleratorSearch();
+
+    // Declared first, destroyed last: the codec context goes before its pool.
+    PicturePool m_pool;
 
     AVCodecContext *m_context = nullptr;
     const AVCodec *m_codec = nullptr;
     AVFrame *m_frame = nullptr;
-    AVFrame *m_converted = nullptr; // other pixel formats, converted to 4:2:0 8 bit
     AVPacket *m_packet = nullptr;
     SwsContext *m_sws = nullptr;
     int m_decodedFrameSize = 0;
@@ -82,6 +93,8 @@ private:
     int m_codecType = -1;
     int m_buildCount = 0;
     bool m_draining = false;
+    bool m_skipNonReference = false;
+    int m_testDelayUs = 0;
     // Each packet's pts is a tag; the picture's pts finds its record again.
     int64_t m_nextTag = 0;
     std::map<int64_t, FrameIndexEntry> m_pending;

@@ -5,19 +5,46 @@
 #include <QDebug>
 
 #include <cstdlib>
+#include <cstring>
+
+extern "C" {
+#include <libavcodec/avcodec.h>
+#include <libavutil/buffer.h>
+}
 
 namespace {
 constexpr int KeptInfos = 4;
-}
+// Frames start at this alignment within a read buffer.
+constexpr size_t FrameAlignment = 64;
+} // namespace
 
 ReadThread::ReadThread(Reader *r, PaneView *v, QObject *parent)
-    : PlaybackWorker(parent), reader(r), view(v), workBuffer(new uint8_t[WorkBufferSize])
+    : PlaybackWorker(parent), reader(r), view(v), readBuffers(av_buffer_pool_init(ReadBufferSize, av_buffer_alloc))
 {
 }
 
 ReadThread::~ReadThread()
 {
     stopAndJoin();
+    clearAll();
+    av_buffer_unref(&readBuffer);
+    // Buffers still referenced elsewhere are freed when let go.
+    av_buffer_pool_uninit(&readBuffers);
+}
+
+// Room for the largest frame and the decoder's zero padding after it: in the
+// current read buffer, or in a fresh one.
+uint8_t *ReadThread::readSpace()
+{
+    const size_t needed = size_t(WorkBufferSize) + AV_INPUT_BUFFER_PADDING_SIZE;
+    if (!readBuffer || size_t(ReadBufferSize) - readBufferUsed < needed) {
+        av_buffer_unref(&readBuffer);
+        readBuffer = readBuffers ? av_buffer_pool_get(readBuffers) : nullptr;
+        readBufferUsed = 0;
+        if (!readBuffer)
+            return nullptr;
+    }
+    return readBuffer->data + readBufferUsed;
 }
 
 int ReadThread::catalogueSize() const
@@ -222,16 +249,22 @@ bool ReadThread::step()
         return false;
     FrameIndexEntry entry;
     const bool back = backward;
-    const int length = back ? reader->nextFrameBackward(workBuffer.get(), WorkBufferSize, entry, nullptr)
-                            : reader->nextFrame(entry, workBuffer.get(), WorkBufferSize);
+    uint8_t *space = readSpace();
+    if (!space)
+        return false;
+    const int length = back ? reader->nextFrameBackward(space, WorkBufferSize, entry, nullptr)
+                            : reader->nextFrame(entry, space, WorkBufferSize);
     if (length > 0) {
+        memset(space + length, 0, AV_INPUT_BUFFER_PADDING_SIZE);
         const qint64 t = entry.timeMs();
         if (!originKnown) {
             originMs = readMs = t;
             originKnown = true;
         }
         readMs = back ? qMin(readMs, t) : qMax(readMs, t);
-        route(length, entry);
+        route(space, length, entry);
+        readBufferUsed = (readBufferUsed + size_t(length) + AV_INPUT_BUFFER_PADDING_SIZE + FrameAlignment - 1)
+                         & ~(FrameAlignment - 1);
         return true;
     }
     // Recording exhausted: let the consumers drain before the next one opens.
@@ -266,29 +299,30 @@ bool ReadThread::step()
     return true;
 }
 
-void ReadThread::route(int length, const FrameIndexEntry &entry)
+// Video, sound and G-sensor items reference the frame where it was read.
+void ReadThread::route(const uint8_t *data, int length, const FrameIndexEntry &entry)
 {
     if (entry.channel >= channelCount)
         return;
     switch (entry.marker) {
     case FrameIndexEntry::Video:
         if (view->isVisible(entry.channel))
-            videoQueues[entry.channel].append(new H26xFrameItem(workBuffer.get(), length, entry));
+            videoQueues[entry.channel].append(new H26xFrameItem(readBuffer, data, length, entry));
         break;
     case FrameIndexEntry::Audio:
         if (!backward)
-            audioQueue.append(new H26xFrameItem(workBuffer.get(), length, entry));
+            audioQueue.append(new H26xFrameItem(readBuffer, data, length, entry));
         break;
     case FrameIndexEntry::Gps: {
         // Normalised exactly once, here; the item carries a GpsFix.
         GpsFix fix;
-        if (!gpsNormaliser.take(workBuffer.get(), length, entry, &fix))
+        if (!gpsNormaliser.take(data, length, entry, &fix))
             return;
         gpsQueue.append(new H26xFrameItem(reinterpret_cast<const uint8_t *>(&fix), int(sizeof fix), entry));
         break;
     }
     case FrameIndexEntry::GSensor:
-        gsensorQueue.append(new H26xFrameItem(workBuffer.get(), length, entry));
+        gsensorQueue.append(new H26xFrameItem(readBuffer, data, length, entry));
         break;
     default:
         break;

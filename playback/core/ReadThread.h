@@ -20,11 +20,19 @@
 #include <mutex>
 #include <vector>
 
+struct AVBufferPool;
+struct AVBufferRef;
+
 class ReadThread : public PlaybackWorker
 {
     Q_OBJECT
 public:
+    // The most a frame may take (the reader refuses larger ones).
     static constexpr int WorkBufferSize = 0x500000;
+    // Frames are read one after another into reference-counted buffers of
+    // this size, which their items (and the decoder's packets) reference; a
+    // buffer is reused once nothing refers to it any more.
+    static constexpr int ReadBufferSize = WorkBufferSize + 0x300000;
     static constexpr int Channels = 9;
     // Back-pressure on every channel the decoder consumes.
     static constexpr int MaxQueuedFrames = 90;
@@ -106,7 +114,8 @@ private:
     // interruptible: on the thread itself, a stop or park ends the load.
     LoadResult load(int index, bool backwardLoad, bool keepBuffer, bool interruptible);
     bool step();
-    void route(int length, const FrameIndexEntry &entry);
+    uint8_t *readSpace();
+    void route(const uint8_t *data, int length, const FrameIndexEntry &entry);
     bool queuesFull(int limit) const;
     bool mayReadOn() const;
     qint64 aheadOfPlayback() const;
@@ -115,7 +124,9 @@ private:
 
     Reader *reader;
     PaneView *view;
-    std::unique_ptr<uint8_t[]> workBuffer;
+    AVBufferPool *readBuffers = nullptr;
+    AVBufferRef *readBuffer = nullptr; // the one frames are read into now
+    size_t readBufferUsed = 0;
     FrameQueue videoQueues[Channels];
     FrameQueue audioQueue, gpsQueue, gsensorQueue;
     GpsNormaliser gpsNormaliser;

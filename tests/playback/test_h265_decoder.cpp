@@ -1,6 +1,8 @@
 // H265Decoder against ffmpeg's own decoding of the same Annex-B streams:
 // pictures bit-exact, each labelled with the record of the packet ffprobe
-// says it came from; pictures at the stream's own size, rebuild rules, flush.
+// says it came from; pictures at the stream's own size, rebuild rules, flush;
+// packets taken by reference; the pictures nothing refers to left out.
+#include "FrameDropPolicy.h"
 #include "H265Decoder.h"
 #include "ProcessRun.h"
 
@@ -8,7 +10,14 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstring>
 #include <vector>
+
+extern "C" {
+#include <libavcodec/avcodec.h>
+#include <libavutil/buffer.h>
+#include <libavutil/frame.h>
+}
 
 constexpr int Width = 320, Height = 240, FrameCount = 12, FrameSize = Width * Height * 3 / 2;
 
@@ -67,27 +76,43 @@ static Stream makeStream(int codecType, uint16_t catalogueIndex = 1)
     return stream;
 }
 
-static std::vector<Picture> decodeAll(H265Decoder &decoder, const std::vector<Packet> &packets, bool drain = true)
+// The visible picture packed as ffmpeg writes rawvideo; the frame is freed.
+static Picture take(AVFrame *frame, const FrameIndexEntry &record)
+{
+    Picture picture{QByteArray(), record, QSize(frame->width, frame->height)};
+    for (int plane = 0; plane < 3; ++plane) {
+        const int w = plane ? (frame->width + 1) / 2 : frame->width, h = plane ? (frame->height + 1) / 2 : frame->height;
+        for (int y = 0; y < h; ++y)
+            picture.bytes.append(reinterpret_cast<const char *>(frame->data[plane] + y * frame->linesize[plane]), w);
+    }
+    av_frame_free(&frame);
+    return picture;
+}
+
+// referenced: each packet lies in a reference-counted buffer of its own
+// (with the zero padding after it), as the read thread hands packets over.
+static std::vector<Picture> decodeAll(H265Decoder &decoder, const std::vector<Packet> &packets, bool drain = true,
+                                      bool referenced = false)
 {
     std::vector<Picture> pictures;
-    QByteArray out;
-    QSize size;
-    const H265Decoder::PictureBuffer buffer = [&](int width, int height, int bytes) {
-        size = QSize(width, height);
-        out.resize(bytes);
-        return reinterpret_cast<uint8_t *>(out.data());
-    };
     FrameIndexEntry record;
-    const auto keep = [&](int produced) {
-        if (produced) {
-            EXPECT_EQ(produced, out.size());
-            pictures.push_back({out, record, size});
+    for (const Packet &packet : packets) {
+        AVBufferRef *buffer = nullptr;
+        const uint8_t *data = bytes(packet.bytes);
+        if (referenced) {
+            buffer = av_buffer_allocz(size_t(packet.bytes.size()) + AV_INPUT_BUFFER_PADDING_SIZE);
+            memcpy(buffer->data, packet.bytes.constData(), size_t(packet.bytes.size()));
+            data = buffer->data;
         }
-        return produced;
-    };
-    for (const Packet &packet : packets)
-        keep(decoder.decode(bytes(packet.bytes), packet.bytes.size(), packet.record, buffer, &record));
-    while (drain && keep(decoder.drain(buffer, &record))) {
+        if (AVFrame *frame = decoder.decode(data, packet.bytes.size(), packet.record, &record, buffer))
+            pictures.push_back(take(frame, record));
+        av_buffer_unref(&buffer);
+    }
+    while (drain) {
+        AVFrame *frame = decoder.drain(&record);
+        if (!frame)
+            break;
+        pictures.push_back(take(frame, record));
     }
     return pictures;
 }
@@ -99,22 +124,53 @@ TEST(H265Decoder, PicturesMatchFfmpegAndKeepTheirPacketRecords)
     for (int codecType : {H265Decoder::H264, H265Decoder::H265}) {
         SCOPED_TRACE(codecType);
         const Stream stream = makeStream(codecType);
+        for (bool referenced : {false, true}) {
+            SCOPED_TRACE(referenced ? "packets by reference" : "packets copied");
+            H265Decoder decoder(0);
+            ASSERT_EQ(decoder.initCodec(codecType, Width, Height), 0);
+            const std::vector<Picture> pictures = decodeAll(decoder, stream.packets, true, referenced);
+            ASSERT_EQ(int(pictures.size()), FrameCount);
+            bool reordered = false;
+            for (int i = 0; i < FrameCount; ++i) {
+                SCOPED_TRACE(i);
+                EXPECT_TRUE(pictures[i].bytes == stream.reference.mid(i * FrameSize, FrameSize));
+                const auto from = std::find_if(stream.packets.begin(), stream.packets.end(), [&](const Packet &p) {
+                    return p.record.payloadOffset == stream.framePacket[size_t(i)];
+                });
+                ASSERT_NE(from, stream.packets.end());
+                EXPECT_EQ(recordBytes(pictures[i].record), recordBytes(from->record));
+                reordered = reordered || from != stream.packets.begin() + i;
+            }
+            EXPECT_TRUE(reordered) << "the stream should have B-frames";
+        }
+    }
+}
+
+// A late channel leaves out the pictures nothing refers to: what is still
+// decoded is ffmpeg's picture of the same packet, so no reference was lost;
+// and some were left out (both streams have B-frames no frame refers to).
+TEST(H265Decoder, LeavingOutNonReferencePicturesKeepsTheOthersIntact)
+{
+    for (int codecType : {H265Decoder::H264, H265Decoder::H265}) {
+        SCOPED_TRACE(codecType);
+        const Stream stream = makeStream(codecType);
+        std::vector<Packet> kept;
+        int maxTemporalId = 0;
+        for (const Packet &p : stream.packets)
+            if (!isNonReferencePicture(bytes(p.bytes), p.bytes.size(), codecType == H265Decoder::H265, &maxTemporalId))
+                kept.push_back(p);
+        EXPECT_LT(kept.size(), stream.packets.size());
         H265Decoder decoder(0);
         ASSERT_EQ(decoder.initCodec(codecType, Width, Height), 0);
-        const std::vector<Picture> pictures = decodeAll(decoder, stream.packets);
-        ASSERT_EQ(int(pictures.size()), FrameCount);
-        bool reordered = false;
-        for (int i = 0; i < FrameCount; ++i) {
-            SCOPED_TRACE(i);
-            EXPECT_TRUE(pictures[i].bytes == stream.reference.mid(i * FrameSize, FrameSize));
-            const auto from = std::find_if(stream.packets.begin(), stream.packets.end(), [&](const Packet &p) {
-                return p.record.payloadOffset == stream.framePacket[size_t(i)];
-            });
-            ASSERT_NE(from, stream.packets.end());
-            EXPECT_EQ(recordBytes(pictures[i].record), recordBytes(from->record));
-            reordered = reordered || from != stream.packets.begin() + i;
+        decoder.setSkipNonReference(true);
+        const std::vector<Picture> pictures = decodeAll(decoder, kept);
+        EXPECT_EQ(pictures.size(), kept.size());
+        for (const Picture &picture : pictures) {
+            const auto at = std::find(stream.framePacket.begin(), stream.framePacket.end(), picture.record.payloadOffset);
+            ASSERT_NE(at, stream.framePacket.end());
+            const int i = int(at - stream.framePacket.begin());
+            EXPECT_TRUE(picture.bytes == stream.reference.mid(i * FrameSize, FrameSize)) << "picture " << i;
         }
-        EXPECT_TRUE(reordered) << "the stream should have B-frames";
     }
 }
 
@@ -166,11 +222,12 @@ TEST(H265Decoder, FlushAndRestartDropPendingPictures)
         H265Decoder decoder(0);
         ASSERT_EQ(decoder.initCodec(H265Decoder::H264, Width, Height), 0);
         const std::vector<Packet> head(first.packets.begin(), first.packets.begin() + 6);
-        EXPECT_LT(decodeAll(decoder, head, false).size(), head.size()) << "some pictures should still be inside";
+        const int out = int(decodeAll(decoder, head, false).size());
+        EXPECT_LT(out, int(head.size())) << "some pictures should still be inside";
         if (restart)
             ASSERT_EQ(decoder.initCodec(H265Decoder::H264, Width, Height), 0);
         else
-            decoder.flush();
+            EXPECT_EQ(decoder.flush(), int(head.size()) - out) << "the pictures lost";
         const std::vector<Picture> after = decodeAll(decoder, second.packets);
         ASSERT_EQ(int(after.size()), FrameCount);
         for (const Picture &picture : after)
@@ -182,14 +239,12 @@ TEST(H265Decoder, FlushAndRestartDropPendingPictures)
 TEST(H265Decoder, DamagedPacketsGiveNoPicture)
 {
     H265Decoder decoder(0);
-    std::vector<uint8_t> picturePlanes(FrameSize);
-    const H265Decoder::PictureBuffer out = [&](int, int, int) { return picturePlanes.data(); };
     FrameIndexEntry record, picture;
     const uint8_t junk[] = {0, 0, 0, 1, 0x65, 0xFF, 0x13, 0x00, 0x42, 0x99};
-    EXPECT_EQ(decoder.decode(junk, sizeof junk, record, out, &picture), 0) << "not configured";
+    EXPECT_EQ(decoder.decode(junk, sizeof junk, record, &picture), nullptr) << "not configured";
     ASSERT_EQ(decoder.initCodec(H265Decoder::H265, Width, Height), 0);
     for (int i = 0; i < 20; ++i)
-        EXPECT_EQ(decoder.decode(junk, sizeof junk, record, out, &picture), 0);
-    EXPECT_EQ(decoder.decode(nullptr, 10, record, out, &picture), 0);
-    EXPECT_EQ(decoder.drain(out, &picture), 0);
+        EXPECT_EQ(decoder.decode(junk, sizeof junk, record, &picture), nullptr);
+    EXPECT_EQ(decoder.decode(nullptr, 10, record, &picture), nullptr);
+    EXPECT_EQ(decoder.drain(&picture), nullptr);
 }

@@ -3,6 +3,7 @@
 // measures it, brightness and contrast factors, zoom and pan geometry, the
 // item hand-over and the mouse signals.
 #include "H26xFrameItem.h"
+#include "PicturePool.h"
 #include "ProcessRun.h"
 #include "TalGLWidget.h"
 
@@ -16,7 +17,12 @@
 #include <QTest>
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <vector>
+
+extern "C" {
+#include <libavutil/frame.h>
+}
 
 constexpr int Width = 320, Height = 240;
 
@@ -72,6 +78,26 @@ static H26xFrameItem *frameItem(const QByteArray &picture, int size = -1, QSize 
     auto *frame = new H26xFrameItem(bytes(item), item.size(), record);
     frame->setPictureSize(stated.width(), stated.height());
     return frame;
+}
+
+// A picture as a decoder hands it out: drawn from a pool, its rows padded.
+static H26xFrameItem *pooledItem(PicturePool &pool, const QByteArray &picture, QSize size)
+{
+    AVFrame *frame = av_frame_alloc();
+    frame->format = AV_PIX_FMT_YUV420P;
+    frame->width = size.width();
+    frame->height = size.height();
+    EXPECT_EQ(pool.getBuffer(frame, size.width(), size.height()), 0);
+    const char *from = picture.constData();
+    for (int plane = 0; plane < 3; ++plane) {
+        const int w = plane ? (size.width() + 1) / 2 : size.width(), h = plane ? (size.height() + 1) / 2 : size.height();
+        for (int y = 0; y < h; ++y, from += w)
+            memcpy(frame->data[plane] + y * frame->linesize[plane], from, size_t(w));
+    }
+    FrameIndexEntry record;
+    record.sec = 1234;
+    record.size = 1;
+    return new H26xFrameItem(frame, record);
 }
 
 static QImage show(TalGLWidget &view, const QByteArray &picture)
@@ -172,6 +198,89 @@ TEST(TalGLWidget, ViewFollowsThePicturesOwnSize)
         ASSERT_EQ(QSize(view.pictureWidth(), view.pictureHeight()), QSize(Width, Height));
         EXPECT_GE(compareTo(view.grabFramebuffer(), ffmpegRgb(picture, {Width, Height}, true), "PSNR"), 30.0);
     }
+}
+
+// Every picture goes up to the textures once, straight from the decoder's
+// padded rows or through a pixel-buffer object: painting the same picture
+// again (an expose, a resize, a brightness change) uploads nothing, and the
+// textures are made again only for another picture size.
+TEST(TalGLWidget, EachPictureIsUploadedOnce)
+{
+    const QByteArray first = testPicture({Width, Height}), second = testPicture({Width, Height}, "hflip"),
+                     other = testPicture({324, 180});
+    for (const auto policy : {PictureTextures::PixelBuffers::Never, PictureTextures::PixelBuffers::Always}) {
+        const bool pixelBuffers = policy == PictureTextures::PixelBuffers::Always;
+        SCOPED_TRACE(pixelBuffers ? "pixel-buffer object" : "straight");
+        PictureTextures::setPixelBufferPolicy(policy);
+        PicturePool pool;
+        TalGLWidget view(0, Width, Height);
+        view.resize(Width, Height);
+        view.updateView(pooledItem(pool, first, {Width, Height}));
+        view.show();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(&view));
+        const QOpenGLContext *context = view.context();
+        EXPECT_EQ(view.usesPixelBuffers(), pixelBuffers && (!context->isOpenGLES() || context->format().majorVersion() >= 3));
+        EXPECT_GE(compareTo(view.grabFramebuffer(), ffmpegRgb(first, {Width, Height}, true), "PSNR"), 30.0);
+        EXPECT_EQ(view.uploadCount(), 1);
+        view.update();
+        view.setBrightness(1.0f);
+        view.resize(Width + 40, Height + 30);
+        view.grabFramebuffer();
+        view.resize(Width, Height);
+        EXPECT_GE(compareTo(view.grabFramebuffer(), ffmpegRgb(first, {Width, Height}, true), "PSNR"), 30.0);
+        EXPECT_EQ(view.uploadCount(), 1) << "the same picture went up again";
+
+        const struct { const QByteArray *picture; QSize size; int uploads, allocations; } next[] = {
+            {&second, {Width, Height}, 2, 1}, {&other, {324, 180}, 3, 2}, {&first, {Width, Height}, 4, 3}};
+        for (const auto &n : next) {
+            view.updateView(pooledItem(pool, *n.picture, n.size));
+            view.resize(n.size);
+            EXPECT_GE(compareTo(view.grabFramebuffer(), ffmpegRgb(*n.picture, n.size, true), "PSNR"), 30.0);
+            EXPECT_EQ(view.uploadCount(), n.uploads);
+            EXPECT_EQ(view.textureAllocations(), n.allocations);
+        }
+    }
+    PictureTextures::setPixelBufferPolicy(PictureTextures::PixelBuffers::Auto);
+}
+
+// The pane holds the decoder's picture it shows: while it does, the pool
+// never hands that buffer to the decoder again, so the picture on screen
+// and in a still stays what it was however many pictures are decoded
+// meanwhile; once another picture replaces it, its buffer is reused.
+TEST(TalGLWidget, AShownPictureIsNeverWrittenAgain)
+{
+    const QByteArray picture = testPicture({Width, Height});
+    PicturePool pool;
+    TalGLWidget view(0, Width, Height);
+    view.resize(Width, Height);
+    H26xFrameItem *item = pooledItem(pool, picture, {Width, Height});
+    const uint8_t *shownPlane = item->picture()->data[0];
+    view.updateView(item);
+    view.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&view));
+    const QImage before = view.grabFramebuffer();
+    std::vector<uint32_t> stillBefore(Width * Height), stillAfter(Width * Height);
+    view.toRgb32(stillBefore.data());
+    for (int i = 0; i < 20; ++i) {
+        // What a decoder does meanwhile: take buffers, write all over them, let them go.
+        AVFrame *frame = av_frame_alloc();
+        frame->format = AV_PIX_FMT_YUV420P;
+        frame->width = Width;
+        frame->height = Height;
+        ASSERT_EQ(pool.getBuffer(frame, Width, Height), 0);
+        EXPECT_NE(frame->data[0], shownPlane);
+        for (int plane = 0; plane < 3; ++plane)
+            memset(frame->data[plane], 0x50 + i, size_t(frame->linesize[plane]) * (plane ? Height / 2 : Height));
+        av_frame_free(&frame);
+    }
+    view.update();
+    EXPECT_TRUE(view.grabFramebuffer() == before);
+    view.toRgb32(stillAfter.data());
+    EXPECT_TRUE(stillBefore == stillAfter);
+    EXPECT_EQ(pool.buffersInUse(), 1);
+
+    view.updateView(frameItem(testPicture({Width, Height}, "vflip")));
+    EXPECT_EQ(pool.buffersInUse(), 0) << "the replaced picture went back to its pool";
 }
 
 // Zoom runs from 1.0 to 2.0 in tenths about the view's centre and never
