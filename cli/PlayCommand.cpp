@@ -240,14 +240,17 @@ int playCommand(const QStringList &args)
             return failCommand("play", QStringLiteral("cannot write %1").arg(a.audioOut));
     }
 
-    QJsonArray shown;
-    for (int c = 0; c < playback.channelCount(); ++c)
+    QJsonArray shown, dropped;
+    for (int c = 0; c < playback.channelCount(); ++c) {
         shown.append(sink.shown[c]);
+        dropped.append(playback.droppedFrames(c));
+    }
     QJsonArray recordings;
     for (int r : sink.recordings)
         recordings.append(r);
     QJsonObject out;
     out.insert(QStringLiteral("shown"), shown);
+    out.insert(QStringLiteral("dropped"), dropped);
     out.insert(QStringLiteral("noPicture"), stats.noPicture);
     out.insert(QStringLiteral("firstMs"), double(sink.firstMs));
     out.insert(QStringLiteral("lastMs"), double(sink.lastMs));

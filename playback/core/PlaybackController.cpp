@@ -7,6 +7,8 @@ PlaybackController::PlaybackController(Reader *r, QObject *parent)
     : QObject(parent), reader(r), read(r, &view), decode(&read, &view), render(&read, &decode, &view)
 {
     qRegisterMetaType<H26xFrameItem *>();
+    decode.setClock(&clock);
+    render.setClock(&clock);
     connect(&render, &RenderThread::decodedFrame, this, &PlaybackController::decodedFrame, Qt::DirectConnection);
     connect(&read, &ReadThread::playEnd, this, &PlaybackController::playEnd, Qt::QueuedConnection);
     connect(&read, &ReadThread::recordingSkipped, this, &PlaybackController::recordingSkipped, Qt::QueuedConnection);
@@ -289,4 +291,11 @@ void PlaybackController::setPaneView(int layout, int selectedChannel, int visibl
     view.publish(layout, selectedChannel, visibleMask);
     if (known && decodedChannels(view) != before)
         reposition(index, ms, backwardPlay);
+}
+
+int PlaybackController::droppedFrames(int channel) const
+{
+    if (channel < 0 || channel >= DecodeThread::Channels)
+        return 0;
+    return decode.dropped(channel) + render.stats().dropped[channel];
 }

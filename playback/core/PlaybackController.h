@@ -7,6 +7,7 @@
 // bounded. The workers reach the caller only through queued signals.
 #include "DecodeThread.h"
 #include "PaneView.h"
+#include "PlaybackClock.h"
 #include "ReadThread.h"
 #include "RenderThread.h"
 
@@ -64,6 +65,10 @@ public:
     int direction() const { return backwardPlay ? RenderThread::Backward : RenderThread::Forward; }
     const QVector<PaneSpec> &paneSpecs() const { return specs; }
     int channelCount() const { return specs.size(); }
+    // Frames of channel dropped since the last open because playback ran
+    // late: left undecoded by the decode thread, or decoded and too late for
+    // the render thread to show.
+    int droppedFrames(int channel) const;
 
     ReadThread *readThread() { return &read; }
     DecodeThread *decodeThread() { return &decode; }
@@ -92,6 +97,7 @@ private:
 
     Reader *reader;
     PaneView view;
+    PlaybackClock clock;
     ReadThread read;
     DecodeThread decode;
     RenderThread render;

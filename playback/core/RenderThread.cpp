@@ -2,6 +2,7 @@
 
 #include "DecodeThread.h"
 #include "LogCategories.h"
+#include "PlaybackClock.h"
 #include "ReadThread.h"
 
 #include <QDebug>
@@ -139,6 +140,10 @@ void RenderThread::work()
     audioRecording = -1;
     clockSet = false;
     videoTime = 0;
+    videoRecording = -1;
+    jumpSpanMs = 0;
+    for (qint64 &t : channelTime)
+        t = 0;
     {
         std::lock_guard<std::mutex> locker(stateLock);
         haveCurrent = false;
@@ -147,8 +152,11 @@ void RenderThread::work()
     while (checkpoint()) {
         if (clockRestart.exchange(false)) {
             clockSet = false;
+            jumpSpanMs = 0;
             player.reset();
         }
+        const int playing = mode.load();
+        publishClock(!isPaused() && playing == Forward);
         if (isPaused()) {
             feedAudio(false);
             const int step = pendingStep.load();
@@ -183,6 +191,7 @@ void RenderThread::work()
         }
         nap(2);
     }
+    publishClock(false);
     {
         std::lock_guard<std::mutex> locker(stateLock);
         counters.audioBytes = player.playedBytes();
@@ -220,6 +229,18 @@ bool RenderThread::takeShowable(int c, bool fast)
     return false;
 }
 
+// The clock of forward play at normal pace, for the decode thread's drop
+// policy; none in every other state.
+void RenderThread::publishClock(bool running)
+{
+    if (!clock)
+        return;
+    if (running && clockSet && videoRecording >= 0)
+        clock->publish(clockBase + qint64(double(timer.elapsed()) * clockRate), videoRecording);
+    else
+        clock->clear();
+}
+
 void RenderThread::playRound(bool fast, bool back)
 {
     const double rate = fast ? FastRate : double(speed.load());
@@ -230,15 +251,20 @@ void RenderThread::playRound(bool fast, bool back)
         timer.restart();
         clockRate = rate;
     }
+    // Forward play keeps its clock whatever a channel does: a picture too
+    // late to show is dropped, and the channel's decoder drops frames to
+    // catch up (DecodeThread).
+    const bool dropLate = !back && !fast;
     for (int c = 0; c < channelCount; ++c) {
         if (!view->isVisible(c))
             continue;
         FrameQueue &q = decode->output(c);
         while (!isStopped() && takeShowable(c, fast)) {
-            if (!back && !fast && q.size() <= BufferedBeforeShow && !decode->isDrained(c))
-                break;
             const qint64 ft = q.peek()->timeMs();
             if (!clockSet) {
+                // Playback starts once a channel has a few pictures in hand.
+                if (!back && !fast && q.size() <= BufferedBeforeShow && !decode->isDrained(c))
+                    break;
                 clockBase = ft;
                 clockRate = rate;
                 timer.restart();
@@ -247,12 +273,25 @@ void RenderThread::playRound(bool fast, bool back)
                 continue;
             }
             const qint64 moved = qint64(double(timer.elapsed()) * rate);
-            const qint64 now = back ? clockBase - moved : clockBase + moved;
+            qint64 now = back ? clockBase - moved : clockBase + moved;
+            if (!back && jumpSpanMs > 0 && ft < segmentStartMs)
+                now -= jumpSpanMs; // a frame from before the last jump ahead
             const qint64 ahead = back ? now - ft : ft - now; // > 0: not yet due
-            if (ahead > AheadJumpMs || ahead < -BehindJumpMs) {
+            const int late = int(double(-ahead) / rate);
+            // The channel's time went back (a recording made earlier): the
+            // clock follows, as for a jump; frames merely late are dropped.
+            const bool wentBack = back ? ft > channelTime[c] : ft < channelTime[c];
+            const bool behindJump = dropLate ? wentBack && late > MaxLateMs : ahead < -BehindJumpMs;
+            if (ahead > AheadJumpMs || behindJump) {
                 // A jump (another recording, a gap): the clock follows the picture.
                 qCDebug(lcPlayback, "nextFrameTime:%lld beforeFrameTime:%lld", static_cast<long long>(ft),
                        static_cast<long long>(videoTime));
+                if (!back && ahead > AheadJumpMs && ft >= clockBase + moved) {
+                    segmentStartMs = ft;
+                    jumpSpanMs = ft - now;
+                } else {
+                    jumpSpanMs = 0;
+                }
                 clockBase = ft;
                 timer.restart();
                 show(q.take(), 0);
@@ -260,7 +299,13 @@ void RenderThread::playRound(bool fast, bool back)
             }
             if (ahead > 0)
                 break;
-            show(q.take(), int(double(-ahead) / rate));
+            if (dropLate && late > MaxLateMs) {
+                delete q.take();
+                std::lock_guard<std::mutex> locker(stateLock);
+                ++counters.dropped[c];
+                continue;
+            }
+            show(q.take(), late);
         }
     }
 }
@@ -287,6 +332,8 @@ void RenderThread::show(H26xFrameItem *item, int lateMs)
 {
     const int c = item->channel();
     const qint64 ft = item->timeMs();
+    if (c >= 0 && c < 9)
+        channelTime[c] = ft;
     {
         std::lock_guard<std::mutex> locker(stateLock);
         if (lateMs > LateMs)
@@ -299,6 +346,7 @@ void RenderThread::show(H26xFrameItem *item, int lateMs)
     }
     if (c == view->leadingChannel()) {
         videoTime = ft;
+        videoRecording = item->catalogueIndex();
         followTelemetry(ft, mode.load() >= Backward);
     }
     read->notePlayed(ft);

@@ -15,6 +15,7 @@
 #include <mutex>
 
 class DecodeThread;
+class PlaybackClock;
 class ReadThread;
 
 class RenderThread : public PlaybackWorker
@@ -24,18 +25,23 @@ public:
     enum Mode { Forward = 0, StepForward = 1, FastForward = 3, Backward = 5, StepBackward = 6, FastBackward = 8 };
     static constexpr double FastRate = 3.0;
     static constexpr int LateMs = 20; // shown this much after its due time counts as late
+    // In forward play a picture this far behind the clock is dropped, not shown.
+    static constexpr int MaxLateMs = 100;
 
     struct Stats {
         int noPicture = 0;
         int late = 0;
         int maxLateMs = 0;
         qint64 audioBytes = 0;
+        int dropped[9] = {}; // per channel: decoded, then too late to show
     };
 
     RenderThread(ReadThread *readThread, DecodeThread *decodeThread, PaneView *view, QObject *parent = nullptr);
     ~RenderThread() override;
 
     void setChannelCount(int count) { channelCount = qBound(0, count, 9); }
+    // Where the running clock is published for the decode thread.
+    void setClock(PlaybackClock *value) { clock = value; }
     // Index store: PCM at 8192 Hz; record files: AAC of the recording's rate
     // and channel count. Takes effect at the next start; later the device is
     // opened again whenever sound of another format (or the first sound,
@@ -92,9 +98,12 @@ private:
     void adoptAudioFormat(int recordingIndex);
     void followTelemetry(qint64 timeMs, bool back);
 
+    void publishClock(bool running);
+
     ReadThread *read;
     DecodeThread *decode;
     PaneView *view;
+    PlaybackClock *clock = nullptr;
     AudioPlayer player;
     AudioPlayer::Kind audioKind = AudioPlayer::Pcm;
     int audioRateWanted = AudioPlayer::PcmRate;
@@ -120,6 +129,12 @@ private:
     qint64 clockBase = 0;
     double clockRate = 1.0;
     qint64 videoTime = 0; // last shown time of the leading channel
+    int videoRecording = -1; // and its recording
+    qint64 channelTime[9] = {}; // last shown time of each channel
+    // After a jump ahead (a gap between recordings): frames from before
+    // segmentStartMs keep the clock they had, jumpSpanMs behind the new one.
+    qint64 segmentStartMs = 0;
+    qint64 jumpSpanMs = 0;
 
     mutable std::mutex stateLock;
     FrameIndexEntry current;
