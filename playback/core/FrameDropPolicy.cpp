@@ -4,9 +4,10 @@
 
 namespace {
 
-// A picture that far behind is not worth showing; a key frame is taken up
-// again after a skip only when it is closer to the clock than this.
-constexpr qint64 ResumeLateMs = 50;
+// After a skip, decoding starts again at a key frame at least this far ahead
+// of the clock: its picture comes out of the decoder only after a packet or
+// two more of every channel, and it must still be in time then.
+constexpr qint64 ResumeAheadMs = 250;
 // Gaps longer than these are jumps (another recording), not intervals.
 constexpr qint64 LongestFrameMs = 1000;
 constexpr qint64 LongestGopMs = 20000;
@@ -42,7 +43,7 @@ FrameDropPolicy::Action FrameDropPolicy::next(qint64 timeMs, bool keyFrame, bool
     }
     const qint64 late = nowMs - timeMs;
     if (skipping) {
-        if (!keyFrame || late > ResumeLateMs)
+        if (!keyFrame || late > -ResumeAheadMs)
             return Action::DropToKeyFrame;
         skipping = false;
     }

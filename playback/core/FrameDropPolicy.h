@@ -3,8 +3,8 @@
 // late. The playback clock never waits for a channel: a channel whose next
 // picture is already later than one frame interval drops the frames no other
 // frame refers to until its next key frame (and decides again there); one
-// later than a key-frame interval skips everything up to a key frame that is
-// not that late. Intervals are learnt from the packets' own times.
+// later than a key-frame interval skips everything up to a key frame far
+// enough ahead of the clock to be decoded in time. Intervals are learnt from the packets' own times.
 #include <QtGlobal>
 
 #include <cstdint>

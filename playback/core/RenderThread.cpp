@@ -6,6 +6,8 @@
 #include "ReadThread.h"
 
 #include <QDebug>
+
+#include <memory>
 #include <SDL.h>
 
 #include <cmath>
@@ -300,7 +302,15 @@ void RenderThread::playRound(bool fast, bool back)
             if (ahead > 0)
                 break;
             if (dropLate && late > MaxLateMs) {
-                delete q.take();
+                // Passed over as if shown: the clock's recording, the
+                // channel's time and the read-ahead move on with it, or a
+                // channel late into the next recording would never be
+                // judged late there and never catch up.
+                std::unique_ptr<H26xFrameItem> dropped(q.take());
+                channelTime[c] = ft;
+                if (c == view->leadingChannel())
+                    videoRecording = dropped->catalogueIndex();
+                read->notePlayed(ft);
                 std::lock_guard<std::mutex> locker(stateLock);
                 ++counters.dropped[c];
                 continue;

@@ -13,12 +13,13 @@ using Action = FrameDropPolicy::Action;
 constexpr auto D = Action::Decode;
 constexpr auto N = Action::DropNonReference;
 constexpr auto K = Action::DropToKeyFrame;
+constexpr qint64 NoClock = INT64_MIN;
 
 struct Packet {
     qint64 time;
     bool key;
     bool nonReference;
-    qint64 late; // how far the clock is past the packet; -1: no clock
+    qint64 late; // how far the clock is past the packet (negative: ahead); NoClock: none
     Action want;
 };
 
@@ -31,7 +32,7 @@ TEST(FrameDropPolicy, LateChannelsDropNonReferenceFramesThenSkipToAKeyFrame)
         std::vector<Packet> packets;
     } cases[] = {
         {"no clock: everything decoded, however late",
-         {{0, true, false, -1, D}, {33, false, true, -1, D}, {66, false, false, -1, D}}},
+         {{0, true, false, NoClock, D}, {33, false, true, NoClock, D}, {66, false, false, NoClock, D}}},
         {"on time: non-reference frames decoded too",
          {{0, true, false, 0, D}, {33, false, true, 20, D}, {66, false, false, 33, D}, {100, false, true, 30, D}}},
         {"a frame behind: non-reference frames dropped until the next key frame decides again",
@@ -41,10 +42,11 @@ TEST(FrameDropPolicy, LateChannelsDropNonReferenceFramesThenSkipToAKeyFrame)
          {{0, true, false, 0, D}, {33, false, false, 0, D}, {333, true, false, 60, D}, {366, false, true, 0, N},
           {400, false, false, 0, D},
           {666, true, true, 0, D}, {700, false, true, 0, D}}},
-        {"more than a GOP behind: nothing decoded until a key frame close to the clock",
+        {"more than a GOP behind: nothing decoded until a key frame far enough ahead of the clock",
          {{0, true, false, 0, D},       {333, true, false, 0, D},     {366, false, false, 400, K},
           {400, false, false, 10, K},   {666, true, false, 200, K},   {700, false, true, 0, K},
-          {1000, true, false, 20, D},   {1033, false, true, 10, D},   {1066, false, false, 0, D}}},
+          {1000, true, false, -100, K}, {1033, false, true, -120, K}, {1333, true, false, -260, D},
+          {1366, false, true, -200, D}, {1400, false, false, -150, D}}},
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.name);
@@ -60,7 +62,7 @@ TEST(FrameDropPolicy, LateChannelsDropNonReferenceFramesThenSkipToAKeyFrame)
         ASSERT_EQ(policy.frameIntervalMs(), 33);
         for (size_t i = 0; i < c.packets.size(); ++i) {
             const Packet &p = c.packets[i];
-            EXPECT_EQ(int(policy.next(p.time, p.key, p.nonReference, p.late >= 0, p.time + p.late)), int(p.want))
+            EXPECT_EQ(int(policy.next(p.time, p.key, p.nonReference, p.late != NoClock, p.late == NoClock ? 0 : p.time + p.late)), int(p.want))
                 << "packet " << i << " at " << p.time;
         }
     }

@@ -392,3 +392,49 @@ TEST(Threads, SelectingAnotherPaneOfTheGridGoesOn)
     for (size_t i = from; i < s.size(); ++i)
         ASSERT_EQ(s[i].timeMs, s[i - 1].timeMs + 100) << "frame " << i;
 }
+
+// A decoder made too slow for the card (a test hook sleeps in every decode:
+// two channels of 10 fps need 20 decodes a second, 80 ms each cannot keep
+// up): the clock keeps real time, the late channels drop frames and count
+// them, no picture is shown more than 100 ms late (by the render thread's
+// own measure and against the wall clock) and none out of order. Without
+// the hook nothing is dropped.
+TEST(Threads, SlowDecodingDropsFramesAndKeepsTheClock)
+{
+    const struct { int delayMs; bool drops; } cases[] = {{0, false}, {80, true}};
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.delayMs);
+        qputenv("ZV_TEST_DECODE_DELAY_MS", QByteArray::number(c.delayMs));
+        PlaybackRecorder p("record");
+        qunsetenv("ZV_TEST_DECODE_DELAY_MS");
+        ASSERT_TRUE(p.opened);
+        ASSERT_EQ(p.controller.open(0), 0);
+        // The first recording (5 s) and a little of the next.
+        ASSERT_TRUE(p.runUntil([&] { return !p.shown.empty() && p.shown.back().recording > 0; }, 12000));
+        const RenderThread::Stats stats = p.controller.renderThread()->stats();
+        EXPECT_LE(stats.maxLateMs, RenderThread::MaxLateMs);
+        for (int ch = 0; ch < 2; ++ch) {
+            SCOPED_TRACE(ch);
+            std::vector<Shown> s = p.ofChannel(ch);
+            s.erase(std::remove_if(s.begin(), s.end(), [](const Shown &f) { return f.recording != 0; }), s.end());
+            ASSERT_FALSE(s.empty());
+            for (size_t i = 1; i < s.size(); ++i) {
+                ASSERT_GT(s[i].timeMs, s[i - 1].timeMs) << "out of order at " << i;
+                // Against the first picture of channel 0, which set the clock;
+                // the queued hand-over to this thread adds a little.
+                const Shown first = p.ofChannel(0).front();
+                const qint64 late = (s[i].wallMs - first.wallMs) - (s[i].timeMs - first.timeMs);
+                EXPECT_LT(late, RenderThread::MaxLateMs + 150) << "picture " << i;
+            }
+            const int dropped = p.controller.droppedFrames(ch);
+            if (c.drops) {
+                EXPECT_GT(dropped, 0);
+                EXPECT_LT(int(s.size()), 50);
+                EXPECT_GE(int(s.size()), 5) << "at least the key frames are shown";
+            } else {
+                EXPECT_EQ(dropped, 0);
+                EXPECT_EQ(int(s.size()), 50);
+            }
+        }
+    }
+}
