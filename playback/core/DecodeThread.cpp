@@ -179,6 +179,10 @@ void DecodeThread::decodeOne(int c, H26xFrameItem *item)
     AVFrame *picture = decoders[c]->decode(item->data(), item->size(), item->record(), &pictureRecord, item->buffer());
     account(item->record().res, timer.nsecsElapsed() - begin);
     if (picture) {
+        qint64 now = 0;
+        int clockRecording = -1;
+        if (clock && clock->nowMs(&now, &clockRecording) && clockRecording == int(pictureRecord.catalogueIndex))
+            policies[c].notePicture(pictureRecord.timeMs(), now);
         handOut(c, new H26xFrameItem(picture, pictureRecord));
     } else {
         FrameIndexEntry none = item->record();

@@ -4,10 +4,8 @@
 
 namespace {
 
-// After a skip, decoding starts again at a key frame at least this far ahead
-// of the clock: its picture comes out of the decoder only after a packet or
-// two more of every channel, and it must still be in time then.
-constexpr qint64 ResumeAheadMs = 250;
+// How much of each new measure of the decoder's delay goes into the estimate.
+constexpr qint64 DelayWeight = 4;
 // Gaps longer than these are jumps (another recording), not intervals.
 constexpr qint64 LongestFrameMs = 1000;
 constexpr qint64 LongestGopMs = 20000;
@@ -41,13 +39,16 @@ FrameDropPolicy::Action FrameDropPolicy::next(qint64 timeMs, bool keyFrame, bool
         skipping = false;
         return Action::Decode;
     }
-    const qint64 late = nowMs - timeMs;
+    // How late the picture will be when it comes out of the decoder.
+    const qint64 late = nowMs + delayMs - timeMs;
     if (skipping) {
-        if (!keyFrame || late > -ResumeAheadMs)
+        // Its picture must come out a frame early: the frames after it
+        // follow at the pace the channel could not keep.
+        if (!keyFrame || late > -frameMs)
             return Action::DropToKeyFrame;
         skipping = false;
     }
-    if (late > gopMs) {
+    if (late > std::min(gopMs, SkipLateMs)) {
         skipping = true;
         nonReferenceMode = false;
         return Action::DropToKeyFrame;
@@ -60,7 +61,22 @@ FrameDropPolicy::Action FrameDropPolicy::next(qint64 timeMs, bool keyFrame, bool
         nonReferenceMode = true;
     if (nonReferenceMode && nonReference && !keyFrame)
         return Action::DropNonReference;
+    admitted[admittedNext] = {timeMs, nowMs};
+    admittedNext = (admittedNext + 1) % Remembered;
+    admittedCount = std::min(admittedCount + 1, Remembered);
     return Action::Decode;
+}
+
+void FrameDropPolicy::notePicture(qint64 timeMs, qint64 nowMs)
+{
+    for (int i = 0; i < admittedCount; ++i) {
+        const Admitted &a = admitted[(admittedNext - 1 - i + Remembered) % Remembered];
+        if (a.timeMs == timeMs) {
+            const qint64 measured = std::max<qint64>(0, nowMs - a.nowMs);
+            delayMs += (measured - delayMs) / DelayWeight;
+            return;
+        }
+    }
 }
 
 void FrameDropPolicy::reset()
@@ -70,6 +86,7 @@ void FrameDropPolicy::reset()
     gopShortestStep = -1;
     nonReferenceMode = false;
     skipping = false;
+    admittedCount = admittedNext = 0;
 }
 
 bool isNonReferencePicture(const uint8_t *data, int size, bool hevc, int *maxTemporalId)

@@ -1,10 +1,15 @@
 #pragma once
 // What one channel's decoder does with its next packet when playback runs
-// late. The playback clock never waits for a channel: a channel whose next
-// picture is already later than one frame interval drops the frames no other
-// frame refers to until its next key frame (and decides again there); one
-// later than a key-frame interval skips everything up to a key frame far
-// enough ahead of the clock to be decoded in time. Intervals are learnt from the packets' own times.
+// late. The playback clock never waits for a channel. Lateness is that of
+// the picture when it will come out of the decoder: the clock's time plus
+// the decoder's delay, learnt from the pictures it handed out. A channel
+// whose picture will be later than one frame interval drops the frames no
+// other frame refers to until its next key frame (and decides again there);
+// one whose picture will be later than a key-frame interval, or later than
+// a picture may be shown at all, skips everything up to a key frame that
+// will come out in time: decoding a picture only for it to be dropped
+// would make the channel later still. Intervals are learnt from the
+// packets' own times.
 #include <QtGlobal>
 
 #include <cstdint>
@@ -20,11 +25,17 @@ public:
 
     static constexpr qint64 DefaultFrameMs = 33;
     static constexpr qint64 DefaultGopMs = 1000;
+    // A picture later than this is not shown (the render thread drops it).
+    static constexpr qint64 SkipLateMs = 100;
 
     // Decides for a packet of media time timeMs. With no clock (paused,
     // stepping, backward or fast play) every packet is decoded.
     Action next(qint64 timeMs, bool keyFrame, bool nonReference, bool haveClock, qint64 nowMs);
-    // Starts again (seek, new recording, restart): intervals are kept.
+    // A picture of media time timeMs came out of the decoder at clock time
+    // nowMs: teaches the decoder's delay.
+    void notePicture(qint64 timeMs, qint64 nowMs);
+    // Starts again (seek, new recording, restart): intervals and the
+    // decoder's delay are kept.
     void reset();
 
     // Non-reference frames are being dropped until the next key frame.
@@ -32,6 +43,7 @@ public:
     bool skippingToKeyFrame() const { return skipping; }
     qint64 frameIntervalMs() const { return frameMs; }
     qint64 gopIntervalMs() const { return gopMs; }
+    qint64 decoderDelayMs() const { return delayMs; }
 
 private:
     void learn(qint64 timeMs, bool keyFrame);
@@ -45,6 +57,12 @@ private:
     qint64 gopShortestStep = -1;
     bool nonReferenceMode = false;
     bool skipping = false;
+    // Packets handed to the decoder lately: media time and clock time.
+    static constexpr int Remembered = 32;
+    struct Admitted { qint64 timeMs, nowMs; };
+    Admitted admitted[Remembered] = {};
+    int admittedCount = 0, admittedNext = 0;
+    qint64 delayMs = 0;
 };
 
 // Whether an Annex-B packet's picture is one no other picture refers to:

@@ -42,11 +42,13 @@ TEST(FrameDropPolicy, LateChannelsDropNonReferenceFramesThenSkipToAKeyFrame)
          {{0, true, false, 0, D}, {33, false, false, 0, D}, {333, true, false, 60, D}, {366, false, true, 0, N},
           {400, false, false, 0, D},
           {666, true, true, 0, D}, {700, false, true, 0, D}}},
-        {"more than a GOP behind: nothing decoded until a key frame far enough ahead of the clock",
+        {"more than a GOP behind: nothing decoded until a key frame a frame ahead of the clock",
          {{0, true, false, 0, D},       {333, true, false, 0, D},     {366, false, false, 400, K},
           {400, false, false, 10, K},   {666, true, false, 200, K},   {700, false, true, 0, K},
-          {1000, true, false, -100, K}, {1033, false, true, -120, K}, {1333, true, false, -260, D},
-          {1366, false, true, -200, D}, {1400, false, false, -150, D}}},
+          {1000, true, false, -20, K},  {1033, false, true, -50, K},  {1333, true, false, -40, D},
+          {1366, false, true, -30, D},  {1400, false, false, -10, D}}},
+        {"later than a picture may be shown, within a GOP: skipped as well",
+         {{0, true, false, 0, D}, {33, false, false, 150, K}, {66, false, false, 0, K}, {333, true, false, -40, D}}},
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.name);
@@ -91,6 +93,29 @@ TEST(FrameDropPolicy, IntervalsAreLearntFromPacketTimes)
             policy.next(c.times[i], i % size_t(c.keyEvery) == 0, false, false, 0);
         EXPECT_EQ(policy.frameIntervalMs(), c.frameMs);
         EXPECT_EQ(policy.gopIntervalMs(), c.gopMs);
+    }
+}
+
+// Lateness is the picture's when it leaves the decoder: a decoder whose
+// pictures come out 200 ms after their packets went in makes a packet due
+// now too late to decode, and a skip resumes only at a key frame whose
+// picture will come out at least a frame early. Pictures the decoder never
+// had teach nothing.
+TEST(FrameDropPolicy, TheDecodersDelayCounts)
+{
+    FrameDropPolicy policy;
+    for (int i = 0; i < 30; ++i) {
+        const qint64 t = i * 33;
+        ASSERT_EQ(int(policy.next(t, i % 10 == 0, false, true, t - 300)), int(D)) << i;
+        policy.notePicture(t, t - 100);
+    }
+    policy.notePicture(5000, 9000);
+    EXPECT_NEAR(double(policy.decoderDelayMs()), 200, 10);
+    // Key frames at 990, 1320 and 1650; the clock is on time, then 150 ms
+    // and 250 ms behind.
+    for (int i = 30; i < 52; ++i) {
+        const qint64 t = i * 33, behind = i < 40 ? 0 : i < 50 ? 150 : 250;
+        EXPECT_EQ(int(policy.next(t, i % 10 == 0, false, true, t - behind)), int(i < 50 ? K : D)) << "packet at " << t;
     }
 }
 
