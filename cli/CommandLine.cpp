@@ -44,7 +44,8 @@ const QList<ToolCommand> &toolCommands()
         {"play", "play one recording headless and report what was shown",
          "usage: zidavova-tool play SOURCE [--entry N] [--seconds S] [--mode forward|backward|fast] [--speed X]\n"
          "                          [--channels LIST] [--audio-out FILE] [--password TEXT] [--mf2-keys K0,K1,K2]\n"
-         "Runs the viewer's read, decode and render threads and prints one JSON object of what was shown.\n"
+         "Runs the viewer's read, decode and render threads and prints one JSON object of what was shown\n"
+         "(\"shown\" per channel) and of the frames a channel too late for the clock dropped (\"dropped\").\n"
          "Ctrl+C stops early; the report is printed all the same (exit status 130, or 143 for SIGTERM).\n"
          "  --entry N            catalogue index to start at (default 0); playback moves on to the next ones,\n"
          "                       passing over those that cannot be played (listed under \"skipped\")\n"

@@ -57,6 +57,7 @@ TEST(PlayCommand, PassesOverUnplayableEntriesAndOpensTheSoundWhenItArrives)
         "--seconds", "12", "--audio-out", wav})).object();
     EXPECT_EQ(out["recordings"].toArray(), (QJsonArray{0, 3}));
     EXPECT_EQ(out["shown"].toArray(), (QJsonArray{100, 100}));
+    EXPECT_EQ(out["dropped"].toArray(), (QJsonArray{0, 0})) << "a card this small needs no drops";
     EXPECT_EQ(out["skipped"].toArray(),
               (QJsonArray{QJsonObject{{"entry", 1}, {"reason", "it is not a readable MF2 recording"}},
                           QJsonObject{{"entry", 2}, {"reason", "it is not a readable MP4 recording"}}}));
