@@ -37,7 +37,7 @@ ReadThread::~ReadThread()
 uint8_t *ReadThread::readSpace()
 {
     const size_t needed = size_t(WorkBufferSize) + AV_INPUT_BUFFER_PADDING_SIZE;
-    if (!readBuffer || size_t(ReadBufferSize) - readBufferUsed < needed) {
+    if (!readBuffer || readBufferUsed + needed > size_t(ReadBufferSize)) {
         av_buffer_unref(&readBuffer);
         readBuffer = readBuffers ? av_buffer_pool_get(readBuffers) : nullptr;
         readBufferUsed = 0;
