@@ -2,7 +2,11 @@
 // Opens a generated card and plays it through the real threads, recording
 // every shown picture (channel, media time, GOP position, recording, wall
 // time, picture size and bytes) and every recording passed over, on the
-// test's thread, as the pane grid would receive them.
+// test's thread, as the pane grid would receive them. Like a pane, it holds
+// each channel's last picture until the next one replaces it, and counts
+// held pictures whose bytes changed or whose pool buffer was handed out
+// again while held (a decoder writing into a picture on screen).
+#include "PicturePool.h"
 #include "PlaybackController.h"
 #include "fixture_paths.h"
 
@@ -15,7 +19,13 @@
 #include <algorithm>
 #include <functional>
 #include <iterator>
+#include <map>
+#include <memory>
 #include <vector>
+
+extern "C" {
+#include <libavutil/frame.h>
+}
 
 struct Shown { int channel; qint64 timeMs; int gop, recording; qint64 wallMs; int width, height, bytes; };
 
@@ -32,7 +42,12 @@ public:
         QObject::connect(&controller, &PlaybackController::decodedFrame, &context, [this](H26xFrameItem *item) {
             shown.push_back({item->channel(), item->timeMs(), item->record().gop, item->catalogueIndex(), wall.elapsed(),
                              item->pictureWidth(), item->pictureHeight(), item->size()});
-            delete item;
+            Held &h = held[item->channel()];
+            if (h.item && (h.generation != PicturePool::generation(h.item->picture()) || h.sum != lumaSum(*h.item)))
+                ++changedWhileHeld;
+            h.item.reset(item);
+            h.generation = PicturePool::generation(item->picture());
+            h.sum = lumaSum(*item);
         }, Qt::QueuedConnection);
         QObject::connect(&controller, &PlaybackController::playEnd, &context, [this](int) { ended = true; });
         QObject::connect(&controller, &PlaybackController::recordingSkipped, &context,
@@ -43,6 +58,17 @@ public:
     {
         controller.stop();
         QCoreApplication::processEvents(); // pictures still on their way are destroyed by the sink
+    }
+
+    // A checksum of the picture's luma rows (FNV-1a).
+    static quint64 lumaSum(const H26xFrameItem &item)
+    {
+        const AVFrame *f = item.picture();
+        quint64 sum = 14695981039346656037ull;
+        for (int y = 0; f && f->data[0] && y < f->height; ++y)
+            for (int x = 0; x < f->width; ++x)
+                sum = (sum ^ f->data[0][size_t(y) * size_t(f->linesize[0]) + size_t(x)]) * 1099511628211ull;
+        return sum;
     }
 
     // Spins the event loop until done() or timeoutMs; true when done.
@@ -90,6 +116,9 @@ public:
     }
 
     std::vector<Shown> shown;
+    struct Held { std::unique_ptr<H26xFrameItem> item; quint64 generation = 0, sum = 0; };
+    std::map<int, Held> held; // declared after the controller: let go before it
+    int changedWhileHeld = 0;
     std::vector<std::pair<int, QString>> skipped;
     bool ended = false, opened = false;
 };

@@ -413,6 +413,7 @@ TEST(Threads, SlowDecodingDropsFramesAndKeepsTheClock)
         ASSERT_TRUE(p.runUntil([&] { return !p.shown.empty() && p.shown.back().recording > 0; }, 12000));
         const RenderThread::Stats stats = p.controller.renderThread()->stats();
         EXPECT_LE(stats.maxLateMs, RenderThread::MaxLateMs);
+        EXPECT_EQ(p.changedWhileHeld, 0);
         for (int ch = 0; ch < 2; ++ch) {
             SCOPED_TRACE(ch);
             std::vector<Shown> s = p.ofChannel(ch);
