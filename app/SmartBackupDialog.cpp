@@ -42,42 +42,34 @@ SmartBackupDialog::~SmartBackupDialog() = default;
 
 void SmartBackupDialog::setItems(const QList<EventItem *> &items)
 {
-    storeMode = 1;
-    source.clear();
-    target.clear();
+    QVector<Row> rows;
     for (const EventItem *item : items) {
-        Row row;
-        row.index = item->index;
-        row.block = item->block;
-        row.start = item->startTime;
-        row.type = item->type;
-        row.bank = item->entry;
-        source.append(row);
+        rows.append(rowOf(item));
+        rows.last().bank = item->entry;
     }
-    fillTable(ui->sourceTable, source);
-    refreshTarget();
-    ui->editOutput->setText(defaultOutput());
+    showSource(1, rows);
 }
 
 void SmartBackupDialog::setRecords(const QList<PavonaEventItem *> &records)
 {
-    storeMode = 2;
-    source.clear();
-    target.clear();
+    QVector<Row> rows;
     for (const PavonaEventItem *item : records) {
-        Row row;
-        row.index = item->index;
-        row.block = item->block;
-        row.start = item->startTime;
-        row.type = item->type;
-        row.record = item->record;
-        source.append(row);
+        rows.append(rowOf(item));
+        rows.last().record = item->record;
     }
-    fillTable(ui->sourceTable, source);
-    refreshTarget();
+    showSource(2, rows);
     // A folder copy keeps the recordings as the camera wrote them: no password.
     ui->checkPassword->setChecked(false);
     ui->checkPassword->setEnabled(false);
+}
+
+void SmartBackupDialog::showSource(int mode, const QVector<Row> &rows)
+{
+    storeMode = mode;
+    source = rows;
+    target.clear();
+    fillTable(ui->sourceTable, source);
+    refreshTarget();
     ui->editOutput->setText(defaultOutput());
 }
 

@@ -78,6 +78,17 @@ private:
         BankEntry bank;
         FileRecord record;
     };
+    // A catalogue row's shared columns; the store's own entry is added by the caller.
+    template <typename Item> static Row rowOf(const Item *item)
+    {
+        Row row;
+        row.index = item->index;
+        row.block = item->block;
+        row.start = item->startTime;
+        row.type = item->type;
+        return row;
+    }
+    void showSource(int mode, const QVector<Row> &rows);
 
     void addRows(const QList<int> &sourceRows);
     void fillTable(QTableWidget *table, const QVector<Row> &rows);

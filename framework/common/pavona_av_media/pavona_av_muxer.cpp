@@ -783,6 +783,23 @@ private:
     AVPacket *pkt_;
 };
 
+// Writes bytes the caller keeps as one packet of stream st at ms; a negative
+// FFmpeg error when it could not.
+int __pvna_avmux_utils_write_bytes(PVNA_AV_MUX_CONTEXT *ctx, const AVStream *st, const uint8_t *data, int size,
+                                   int64_t ms, bool key, bool dtsEqualsPts, bool direct)
+{
+    Packet packet;
+    AVPacket *pkt = packet.get();
+    if (!pkt)
+        return AVERROR(ENOMEM);
+    pkt->data = const_cast<uint8_t *>(data);
+    pkt->size = size;
+    if (key)
+        pkt->flags |= AV_PKT_FLAG_KEY;
+    __pvna_avmux_utils_stamp(pkt, st, ms, dtsEqualsPts);
+    return __pvna_avmux_utils_write(ctx, pkt, direct);
+}
+
 int __pvna_avmux_utils_stream_end(PVNA_AV_MUX_CONTEXT *ctx, const AVStream *st, double *pts)
 {
     if (pts) {
@@ -886,19 +903,10 @@ int PVNA_AV_MUX_WriteVideo(PVNA_AV_MUX_HANDLE *handle, int track, int64_t timest
         PVNA_ERROR_RED("Cannot find valid video stream\n");
         return -1;
     }
-    Packet packet;
-    AVPacket *pkt = packet.get();
-    if (!pkt)
-        return -1;
-    pkt->data = const_cast<uint8_t *>(data);
-    pkt->size = size;
-    if (keyFlag == 1)
-        pkt->flags |= AV_PKT_FLAG_KEY;
     if (ctx->firstVideoMs < 0)
         ctx->firstVideoMs = timestampMs;
     ctx->elapsedVideoMs = timestampMs - ctx->firstVideoMs;
-    __pvna_avmux_utils_stamp(pkt, st, timestampMs, false);
-    const int err = __pvna_avmux_utils_write(ctx, pkt, true);
+    const int err = __pvna_avmux_utils_write_bytes(ctx, st, data, size, timestampMs, keyFlag == 1, false, true);
     if (err < 0) {
         PVNA_ERROR_RED("Error while writing video frame(%s).\n", __pvna_avmux_utils_error_text(err).c_str());
         return -1;
@@ -1048,15 +1056,7 @@ int PVNA_AV_MUX_WriteAttach(PVNA_AV_MUX_HANDLE *handle, int track, int64_t times
     }
     if (!data || size < 1)
         return -1;
-    Packet packet;
-    AVPacket *pkt = packet.get();
-    if (!pkt)
-        return -1;
-    pkt->data = const_cast<uint8_t *>(data);
-    pkt->size = size;
-    pkt->flags |= AV_PKT_FLAG_KEY;
-    __pvna_avmux_utils_stamp(pkt, st, timestampMs, true);
-    const int err = __pvna_avmux_utils_write(ctx, pkt, direct == 1);
+    const int err = __pvna_avmux_utils_write_bytes(ctx, st, data, size, timestampMs, true, true, direct == 1);
     if (err < 0) {
         PVNA_ERROR("Error while writing attachment frame(%s).\n", __pvna_avmux_utils_error_text(err).c_str());
         return -1;
