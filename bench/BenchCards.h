@@ -40,16 +40,14 @@ inline QList<PlayCard> playCards()
     };
 }
 
-// The card's folder, generated when missing or made with other options;
-// empty when the generator failed.
-inline QString benchCard(const QString &build, const PlayCard &card)
+// A record card <build>/bench-cards/<name> made by the card generator with
+// options, generated when missing or made with other options; empty when the
+// generator failed.
+inline QString generatedCard(const QString &build, const QString &name, const QStringList &options)
 {
-    const QString dir = build + "/bench-cards/" + card.name;
-    QStringList args = {"record", dir, "--channels", QString::number(card.channels), "--fps",
-                        QString::number(card.fps), "--seconds", QString::number(card.seconds), "--recordings", "1",
-                        "--grain", "14"};
-    args += card.sizeAndRate;
-    const QByteArray stamp = args.mid(2).join(' ').toUtf8();
+    const QString dir = build + "/bench-cards/" + name;
+    const QStringList args = QStringList{"record", dir} + options;
+    const QByteArray stamp = options.join(' ').toUtf8();
     QFile stampFile(dir + ".options");
     if (QFileInfo(dir + "/record").isDir() && stampFile.open(QIODevice::ReadOnly) && stampFile.readAll() == stamp)
         return dir;
@@ -62,6 +60,21 @@ inline QString benchCard(const QString &build, const PlayCard &card)
     if (!stampFile.open(QIODevice::WriteOnly | QIODevice::Truncate) || stampFile.write(stamp) != stamp.size())
         return QString();
     return dir;
+}
+
+inline QString benchCard(const QString &build, const PlayCard &card)
+{
+    return generatedCard(build, card.name,
+                         QStringList{"--channels", QString::number(card.channels), "--fps", QString::number(card.fps),
+                                     "--seconds", QString::number(card.seconds), "--recordings", "1", "--grain", "14"} +
+                             card.sizeAndRate);
+}
+
+// The 60-second 4 x 1080p card the export and load benchmarks share.
+inline QString exportCard(const QString &build)
+{
+    return generatedCard(build, "load-4x1080p-60s",
+                         {"--channels", "4", "--size", "1920x1080", "--fps", "30", "--seconds", "60", "--recordings", "1"});
 }
 
 inline QString firstRecording(const QString &root)

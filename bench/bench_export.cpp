@@ -2,6 +2,8 @@
 // with audio and subtitles (the card bench_load makes, in
 // <build>/bench-cards), beside ffmpeg copying the same recording into one
 // Matroska file, in the same run. Best of three each, taken in turn.
+#include "BenchCards.h"
+
 #include <QCoreApplication>
 #include <QDir>
 #include <QElapsedTimer>
@@ -16,20 +18,6 @@ namespace {
 
 constexpr int Rounds = 3;
 constexpr double TargetRatio = 1.0;
-
-QString card(const QString &build)
-{
-    const QString dir = build + "/bench-cards/load-4x1080p-60s";
-    if (QFileInfo(dir + "/record").isDir())
-        return dir;
-    QDir(dir).removeRecursively();
-    QDir().mkpath(build + "/bench-cards");
-    fprintf(stderr, "generating %s (once; minutes on two cores)\n", qPrintable(dir));
-    const int rc = QProcess::execute(build + "/tools/cardgen/cardgen",
-                                     {"record", dir, "--channels", "4", "--size", "1920x1080", "--fps", "30",
-                                      "--seconds", "60", "--recordings", "1"});
-    return rc == 0 ? dir : QString();
-}
 
 // Milliseconds the command took, or -1 when it failed.
 double timed(const QString &program, const QStringList &args)
@@ -50,7 +38,7 @@ int main(int argc, char **argv)
 {
     QCoreApplication app(argc, argv);
     const QString build = qEnvironmentVariable("ZV_BINARY_DIR", QDir::currentPath());
-    const QString dir = card(build);
+    const QString dir = exportCard(build);
     const QFileInfoList files = QDir(dir + "/record").entryInfoList({"*.mp4"}, QDir::Files, QDir::Name);
     if (dir.isEmpty() || files.isEmpty()) {
         fprintf(stderr, "bench_export: cannot generate the recording\n");

@@ -2,6 +2,7 @@
 // the card generator into <build>/bench-cards) loaded for playback, beside
 // ffmpeg copying the same file through the mp4-to-Annex-B filter to the null
 // muxer; and a check that reading the loaded frames allocates nothing.
+#include "BenchCards.h"
 #include "Reader.h"
 
 #include <QCoreApplication>
@@ -22,20 +23,6 @@ std::atomic<long> allocations{0};
 
 constexpr int Rounds = 3;
 constexpr double TargetRatio = 1.0;
-
-QString card(const QString &build)
-{
-    const QString dir = build + "/bench-cards/load-4x1080p-60s";
-    if (QFileInfo(dir + "/record").isDir())
-        return dir;
-    QDir(dir).removeRecursively();
-    QDir().mkpath(build + "/bench-cards");
-    fprintf(stderr, "generating %s (once; minutes on two cores)\n", qPrintable(dir));
-    const int rc = QProcess::execute(build + "/tools/cardgen/cardgen",
-                                     {"record", dir, "--channels", "4", "--size", "1920x1080", "--fps", "30",
-                                      "--seconds", "60", "--recordings", "1"});
-    return rc == 0 ? dir : QString();
-}
 
 double ffmpegMs(const QString &path)
 {
@@ -82,7 +69,7 @@ int main(int argc, char **argv)
 {
     QCoreApplication app(argc, argv);
     const QString build = qEnvironmentVariable("ZV_BINARY_DIR", QDir::currentPath());
-    const QString dir = card(build);
+    const QString dir = exportCard(build);
     if (dir.isEmpty()) {
         fprintf(stderr, "bench_load: cannot generate the recording\n");
         return 1;
