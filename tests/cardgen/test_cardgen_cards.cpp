@@ -153,7 +153,7 @@ TEST(CardgenFixtures, RecordFiles)
 {
     QSet<QString> faults;
     QMap<QString, int> checked;
-    for (const char *name : {"record", "record-mixed", "record-mf2pw", "record-16"}) {
+    for (const char *name : {"record", "record-mixed", "record-mf2pw", "record-16", "record-partial"}) {
         const QJsonObject m = manifest(name);
         for (const QJsonValue &v : m.value("entries").toArray()) {
             const QJsonObject e = v.toObject();
@@ -253,7 +253,7 @@ TEST(CardgenFixtures, RecordFiles)
         }
     }
     EXPECT_EQ(faults, (QSet<QString>{"bad-magic", "size-past-end", "time-backward"}));
-    EXPECT_EQ(checked, (QMap<QString, int>{{"trailer", 15}, {"mp4", 7}, {"record-mixed", 1}, {"record-mf2pw", 3}}));
+    EXPECT_EQ(checked, (QMap<QString, int>{{"trailer", 19}, {"mp4", 11}, {"record-mixed", 1}, {"record-mf2pw", 3}}));
 }
 
 // The MP4 data track, read back through ffmpeg, holds the telemetry items:

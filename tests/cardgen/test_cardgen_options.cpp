@@ -27,7 +27,8 @@ TEST(Cardgen, RefusedOptionsWriteNothing)
         {"record", {"--grain", "101"}}, {"record", {"--bitrate", "4000,0"}},
         {"record", {"--colour", "red"}}, {"record", {"--fps"}}, {"record", {"<folder with a file>"}},
         {"index", {"--zero-head"}}, {"index", {"--no-audio=1"}}, {"record", {"--cut-first-key=2"}},
-        {"record", {"--claimed-size", "64x48,wide"}},
+        {"record", {"--claimed-size", "64x48,wide"}}, {"record", {"--recording-streams", "2,0"}},
+        {"record", {"--channels", "2", "--recording-streams", "1,3"}}, {"index", {"--recording-streams", "1"}},
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.args.join(' ').toStdString());

@@ -59,6 +59,8 @@ const char *kUsage =
     "  --zero-head[=LIST]           the first 64 KiB of these recordings are zeroed\n"
     "                               (the trailer stays, so catalogues list them)\n"
     "  --no-audio[=LIST]            these recordings have no sound track\n"
+    "  --recording-streams N[,N...] video streams of each recording (the last repeats),\n"
+    "                               at most --video-streams (or --channels)\n"
     "  --claimed-size WxH[,WxH...]  the picture size trailer and MF2 track table\n"
     "                               claim, one per recording (the last repeats);\n"
     "                               the video keeps its real size\n"
@@ -315,6 +317,14 @@ int CardOptions::parse(const QStringList &args, QString *error)
         } else if (name == QLatin1String("--cut-first-key")) {
             if (!toSelection(value, &cutFirstKey))
                 return bad(QStringLiteral("recording numbers"));
+        } else if (name == QLatin1String("--recording-streams")) {
+            recordingStreams.clear();
+            for (const QString &part : value.split(QLatin1Char(','))) {
+                int n;
+                if (!toInt(part, 1, 16, &n))
+                    return bad(QStringLiteral("stream counts 1..16 separated by commas"));
+                recordingStreams.append(n);
+            }
         } else if (name == QLatin1String("--claimed-size")) {
             claimedSizes.clear();
             for (const QString &part : value.split(QLatin1Char(','))) {
@@ -414,10 +424,17 @@ int CardOptions::validate(QString *error)
         }
     }
     const struct { bool given; const char *option; } recordOnly[] = {
-        {!zeroHead.isEmpty(), "--zero-head"}, {!noAudio.isEmpty(), "--no-audio"}, {!claimedSizes.isEmpty(), "--claimed-size"}};
+        {!zeroHead.isEmpty(), "--zero-head"}, {!noAudio.isEmpty(), "--no-audio"}, {!claimedSizes.isEmpty(), "--claimed-size"},
+        {!recordingStreams.isEmpty(), "--recording-streams"}};
     for (const auto &r : recordOnly) {
         if (index && r.given) {
             *error = QStringLiteral("%1 applies to record cards only").arg(QLatin1String(r.option));
+            return -1;
+        }
+    }
+    for (int n : recordingStreams) {
+        if (n > streamCount()) {
+            *error = QStringLiteral("--recording-streams %1: more than the %2 streams of the card").arg(n).arg(streamCount());
             return -1;
         }
     }

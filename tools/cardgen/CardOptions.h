@@ -55,6 +55,7 @@ struct CardOptions
     QVector<int> noAudio;           // recordings without a sound track
     QVector<QSize> claimedSizes;    // per recording (the last repeats): what trailer and MF2 table claim
     int videoStreams = 0;           // 0: one per channel
+    QVector<int> recordingStreams;  // per recording (the last repeats); empty: streamCount()
     bool noSettings = false;
     bool noMarker = false;
 
@@ -64,6 +65,11 @@ struct CardOptions
     static QString usage();
 
     int streamCount() const { return videoStreams > 0 ? videoStreams : channels; }
+    int streamsOf(int recording) const
+    {
+        return recordingStreams.isEmpty() ? streamCount()
+                                          : recordingStreams.at(qMin(recording, recordingStreams.size() - 1));
+    }
     QChar eventLetter(int recording) const { return events.at(recording % events.size()); }
     static bool selects(const QVector<int> &list, int recording);
     // Index-store resolution code of a frame size, -1 when it has none usable.

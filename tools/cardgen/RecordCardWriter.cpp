@@ -420,7 +420,7 @@ int RecordCardWriter::write(CardOutput *out, QJsonObject *manifest, QString *err
         r.ordinal = i;
         r.sequence = i + 1;
         r.start = o.start + qint64(i) * (o.seconds + o.gap);
-        r.streams = o.streamCount();
+        r.streams = o.streamsOf(i);
         r.damage = i < o.recordings ? QString() : o.damage[i - o.recordings];
         const char ev = i < o.recordings ? o.eventLetter(i).toLatin1() : 'N';
         r.l1 = ev == 'P' ? 'E' : ev == 'p' ? 'N' : ev;
