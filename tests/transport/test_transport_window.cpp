@@ -150,8 +150,8 @@ TEST(TransportWindow, NextFrameFromBackwardPlayShowsExactlyOneFrame)
 
 // Paused, each Right or Left shows exactly the neighbouring frame of the one
 // on screen, also right after a change of direction and across key frames
-// (the card has one a second); fifty Right presses 20 ms apart move exactly
-// fifty frames.
+// (the card has one a second); fifty Right presses move exactly fifty
+// frames, 20 ms apart or all at once.
 TEST(TransportWindow, EachStepKeyShowsTheNeighbouringFrame)
 {
     PlayingWindow w;
@@ -175,15 +175,20 @@ TEST(TransportWindow, EachStepKeyShowsTheNeighbouringFrame)
         ASSERT_EQ(w.frames.last().ms, at) << "press " << i;
     }
 
-    w.frames.clear();
-    for (int i = 0; i < 50; ++i) {
-        w.key(Qt::Key_Right);
-        QTest::qWait(20);
+    // A held key 20 ms apart, then a burst faster than a step is shown.
+    for (int gapMs : {20, 0}) {
+        w.frames.clear();
+        for (int i = 0; i < 50; ++i) {
+            w.key(Qt::Key_Right);
+            if (gapMs)
+                QTest::qWait(gapMs);
+        }
+        QTest::qWait(2000);
+        ASSERT_EQ(w.frames.size(), 50) << gapMs << " ms apart";
+        for (int i = 0; i < w.frames.size(); ++i)
+            ASSERT_EQ(w.frames[i].ms, at + 100 * (i + 1)) << "step " << i << ", " << gapMs << " ms apart";
+        at += 5000;
     }
-    QTest::qWait(2000);
-    ASSERT_EQ(w.frames.size(), 50);
-    for (int i = 0; i < w.frames.size(); ++i)
-        ASSERT_EQ(w.frames[i].ms, at + 100 * (i + 1)) << "step " << i;
 }
 
 TEST(TransportWindow, RecordingKeysMoveTheHighlightAndStopAtTheEnds)
