@@ -96,6 +96,10 @@ void RenderThread::restartClock(qint64 continueAfterMs, bool backward)
     continueMs = continueAfterMs;
     continueBackward = backward;
     continuing = continueAfterMs >= 0 ? (1 << 9) - 1 : 0;
+    // The clock of the old place must not make the decode thread drop the
+    // frames of the new one as late before this thread runs again.
+    if (clock)
+        clock->clear();
     // Repositioned: the fix of the old place no longer holds.
     std::lock_guard<std::mutex> locker(stateLock);
     gpsFix = GpsFix();
