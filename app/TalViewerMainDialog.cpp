@@ -566,7 +566,8 @@ void TalViewerMainDialog::playEntry(int index, int direction)
     telemetry->playbackStarted();
     if (playback->play(index, direction == Transport::Backward) != 0) {
         // Nothing of the recording played before stays on screen: empty
-        // panes, time bar and speed read-out.
+        // panes, time bar, speed read-out and telemetry.
+        telemetry->clear();
         installCatalogue();
         showUnplayable(index, playback->playError(), false);
         return;

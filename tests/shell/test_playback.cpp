@@ -8,6 +8,7 @@
 #include "ProcessRun.h"
 #include "TalGLWidget.h"
 #include "TalViewerMainDialog.h"
+#include "TelemetryFeed.h"
 #include "TimeDisplayWidget.h"
 #include "fixture_paths.h"
 
@@ -156,5 +157,6 @@ TEST(Playback, UnplayableEntriesArePassedOverMarkedAndExplained)
     for (int i = 0; i < window.paneGrid()->paneCount(); ++i)
         EXPECT_FALSE(window.paneGrid()->hasVideo(i)) << "pane " << i << " still shows a picture";
     EXPECT_EQ(window.timeBar()->label().toStdString(), "00:00:00/00:00:00");
+    EXPECT_EQ(window.telemetryFeed()->recordingIndex(), -1) << "the telemetry of entry 3 is still shown";
     EXPECT_EQ(window.eventList()->notice().toStdString(), "Entry 1 could not be played: it is not a readable MF2 recording.");
 }
