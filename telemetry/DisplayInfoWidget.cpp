@@ -39,6 +39,12 @@ void DisplayInfoWidget::setZoom(double zoom)
     refresh();
 }
 
+void DisplayInfoWidget::clear()
+{
+    sec = -1;
+    ui->infoLabel->clear();
+}
+
 void DisplayInfoWidget::refresh()
 {
     if (sec < 0)

@@ -21,6 +21,8 @@ public:
     // The frame on screen (seconds since 1970 and microseconds) and the volume (0..128).
     void setInfo(qint64 seconds, int microseconds, int volume);
     void setZoom(double zoom);
+    // No frame on screen: the line is empty until the next setInfo.
+    void clear();
     double zoom() const { return zoomFactor; }
     QString text() const;
 

@@ -67,6 +67,7 @@ void TelemetryFeed::clear()
 {
     load(nullptr);
     positionUs = 0;
+    overlay->clear();
 }
 
 void TelemetryFeed::playbackStarted()

@@ -2,6 +2,7 @@
 // entry puts every channel's picture into its pane within two seconds, each
 // pane shows what ffmpeg decodes from its own channel of the same recording,
 // and closing while playing ends cleanly; damaged headers and recordings.
+#include "DisplayInfoWidget.h"
 #include "EventMenuWidget.h"
 #include "PaneManager.h"
 #include "PlaybackHost.h"
@@ -158,5 +159,6 @@ TEST(Playback, UnplayableEntriesArePassedOverMarkedAndExplained)
         EXPECT_FALSE(window.paneGrid()->hasVideo(i)) << "pane " << i << " still shows a picture";
     EXPECT_EQ(window.timeBar()->label().toStdString(), "00:00:00/00:00:00");
     EXPECT_EQ(window.telemetryFeed()->recordingIndex(), -1) << "the telemetry of entry 3 is still shown";
+    EXPECT_TRUE(window.overlayLine()->text().isEmpty()) << window.overlayLine()->text().toStdString();
     EXPECT_EQ(window.eventList()->notice().toStdString(), "Entry 1 could not be played: it is not a readable MF2 recording.");
 }
