@@ -3,6 +3,7 @@
 #include "LogCategories.h"
 #include "PlaybackClock.h"
 #include "ReadThread.h"
+#include "ThreadPriority.h"
 
 #include <QDebug>
 
@@ -62,6 +63,7 @@ void DecodeThread::flush()
 void DecodeThread::work()
 {
     qCDebug(lcPlayback, "DecodeThread::run...start");
+    ThreadPriority::lowerCallingThreadForDecoding();
     for (int c = 0; c < Channels; ++c) {
         keySeen[c] = false;
         recordingOf[c] = -1;

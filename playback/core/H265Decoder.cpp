@@ -2,11 +2,13 @@
 
 #include "LogCategories.h"
 #include "PictureSize.h"
+#include "ThreadPriority.h"
 
 #include <QThread>
 #include <QtGlobal>
 
 #include <algorithm>
+#include <thread>
 
 extern "C" {
 #include <libavcodec/avcodec.h>
@@ -93,7 +95,15 @@ int H265Decoder::initCodec(int codecType, int width, int height)
     m_pool.attach(m_context);
     m_context->skip_frame = m_skipNonReference ? AVDISCARD_NONREF : AVDISCARD_DEFAULT;
 
-    if (avcodec_open2(m_context, m_codec, nullptr) < 0) {
+    // The codec's frame threads start inside avcodec_open2 and take the
+    // priority of the thread that opens it: a short-lived lowered one.
+    int opened = -1;
+    std::thread opener([this, &opened] {
+        ThreadPriority::lowerCallingThreadForDecoding();
+        opened = avcodec_open2(m_context, m_codec, nullptr);
+    });
+    opener.join();
+    if (opened < 0) {
         qCWarning(lcPlayback, "Error: could not open codec.\n");
         avcodec_free_context(&m_context);
         return -1;

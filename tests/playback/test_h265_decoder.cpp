@@ -9,9 +9,14 @@
 #include <QSize>
 #include <gtest/gtest.h>
 
+#include <QDir>
+#include <QFile>
+
 #include <algorithm>
 #include <cstring>
 #include <vector>
+
+#include <sys/resource.h>
 
 extern "C" {
 #include <libavcodec/avcodec.h>
@@ -247,4 +252,36 @@ TEST(H265Decoder, DamagedPacketsGiveNoPicture)
         EXPECT_EQ(decoder.decode(junk, sizeof junk, record, &picture), nullptr);
     EXPECT_EQ(decoder.decode(nullptr, 10, record, &picture), nullptr);
     EXPECT_EQ(decoder.drain(&picture), nullptr);
+}
+
+// The niceness of each thread of this process (Linux).
+static std::vector<int> threadNiceness()
+{
+    std::vector<int> out;
+    for (const QString &task : QDir(QStringLiteral("/proc/self/task")).entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
+        QFile stat(QStringLiteral("/proc/self/task/%1/stat").arg(task));
+        if (!stat.open(QIODevice::ReadOnly))
+            continue;
+        // Field 19 (nice) counted after the command name's closing parenthesis.
+        const QByteArray line = stat.readAll();
+        const QList<QByteArray> fields = line.mid(line.lastIndexOf(')') + 2).split(' ');
+        if (fields.size() > 16)
+            out.push_back(fields[16].toInt());
+    }
+    return out;
+}
+
+// The codec's frame threads run below the thread that opened the decoder
+// (the GUI's, in the viewer), which keeps its own priority.
+TEST(H265Decoder, FrameThreadsRunBelowTheOpeningThread)
+{
+    const std::vector<int> before = threadNiceness();
+    const int own = getpriority(PRIO_PROCESS, 0);
+    const auto lowered = [&](const std::vector<int> &all) {
+        return std::count(all.begin(), all.end(), std::min(19, own + 5)) - std::count(before.begin(), before.end(), std::min(19, own + 5));
+    };
+    H265Decoder decoder(0);
+    ASSERT_EQ(decoder.initCodec(H265Decoder::H265, Width, Height), 0);
+    EXPECT_GE(lowered(threadNiceness()), 2) << "the frame threads";
+    EXPECT_EQ(getpriority(PRIO_PROCESS, 0), own);
 }
