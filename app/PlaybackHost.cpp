@@ -10,10 +10,27 @@ PlaybackHost::PlaybackHost(Reader *reader, QObject *parent)
 {
     // Runs on the render thread: the generation is read when the frame is
     // made, the delivery is queued to this object's (the GUI) thread.
+    // A channel has at most one picture on its way: when the GUI thread
+    // falls behind, a newer picture replaces the one not yet delivered
+    // instead of queueing up behind it (each holds a decoder's picture).
     connect(controller.get(), &PlaybackController::decodedFrame, this, [this](H26xFrameItem *item) {
         const int itemGeneration = currentGeneration.load();
-        QMetaObject::invokeMethod(this, [this, item, itemGeneration] { deliver(item, itemGeneration); },
-                                  Qt::QueuedConnection);
+        const int c = item ? item->channel() : -1;
+        if (c < 0 || c >= MaxChannels) {
+            QMetaObject::invokeMethod(this, [this, item, itemGeneration] { deliver(item, itemGeneration); },
+                                      Qt::QueuedConnection);
+            return;
+        }
+        std::unique_ptr<H26xFrameItem> replaced;
+        bool post = false;
+        {
+            std::lock_guard<std::mutex> locker(pendingLock);
+            replaced.reset(pending[c].item);
+            post = !replaced;
+            pending[c] = {item, itemGeneration};
+        }
+        if (post)
+            QMetaObject::invokeMethod(this, [this, c] { deliverPending(c); }, Qt::QueuedConnection);
     }, Qt::DirectConnection);
     connect(controller.get(), &PlaybackController::layoutChanged, this, &PlaybackHost::layoutChanged);
     connect(controller.get(), &PlaybackController::recordingSkipped, this, &PlaybackHost::recordingSkipped);
@@ -22,6 +39,19 @@ PlaybackHost::PlaybackHost(Reader *reader, QObject *parent)
 PlaybackHost::~PlaybackHost()
 {
     stop();
+    for (Pending &p : pending)
+        delete p.item;
+}
+
+void PlaybackHost::deliverPending(int channel)
+{
+    Pending p;
+    {
+        std::lock_guard<std::mutex> locker(pendingLock);
+        std::swap(p, pending[channel]);
+    }
+    if (p.item)
+        deliver(p.item, p.generation);
 }
 
 void PlaybackHost::stop()

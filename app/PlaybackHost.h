@@ -14,6 +14,7 @@
 
 #include <atomic>
 #include <memory>
+#include <mutex>
 
 class PlaybackController;
 class Reader;
@@ -73,6 +74,7 @@ signals:
 
 private:
     void deliver(H26xFrameItem *item, int itemGeneration);
+    void deliverPending(int channel);
     // Runs a repositioning command with the render thread held, so frames
     // made before it (still queued to the GUI) are not shown after it. A
     // change of direction (fromScreen) goes on from the last frame made, so
@@ -86,6 +88,11 @@ private:
     bool restartPointKnown() const { return shownSinceOpen; }
 
     std::atomic<int> currentGeneration{0};
+    // Each channel's picture on its way to the GUI thread, with its generation.
+    static constexpr int MaxChannels = 9;
+    struct Pending { H26xFrameItem *item = nullptr; int generation = 0; };
+    std::mutex pendingLock;
+    Pending pending[MaxChannels];
     int openedIndex = -1;
     bool shownSinceOpen = false;
 };

@@ -19,8 +19,10 @@
 #include <QMap>
 #include <QTableWidget>
 #include <QTest>
+#include <QThread>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <functional>
 
@@ -161,4 +163,37 @@ TEST(Playback, UnplayableEntriesArePassedOverMarkedAndExplained)
     EXPECT_EQ(window.telemetryFeed()->recordingIndex(), -1) << "the telemetry of entry 3 is still shown";
     EXPECT_TRUE(window.overlayLine()->text().isEmpty()) << window.overlayLine()->text().toStdString();
     EXPECT_EQ(window.eventList()->notice().toStdString(), "Entry 1 could not be played: it is not a readable MF2 recording.");
+}
+
+// A GUI thread that falls behind (here: busy for 1.5 s) gets only each
+// channel's newest picture when it runs again, not the 15 pictures per
+// channel made meanwhile, each of which would hold a decoder's picture in
+// its event queue; and playback goes on in order afterwards.
+TEST(Playback, AGuiThreadThatFallsBehindGetsEachChannelsNewestPicture)
+{
+    TalViewerMainDialog window;
+    window.setStartPath(QDir(fixtureDir()).filePath(QStringLiteral("record")));
+    window.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
+    std::vector<std::pair<int, qint64>> arrived;
+    QObject::connect(window.playbackHost(), &PlaybackHost::decodedFrame, &window,
+                     [&](H26xFrameItem *item) { arrived.push_back({item->channel(), item->timeMs()}); });
+    emit table(window)->cellDoubleClicked(0, 1);
+    ASSERT_TRUE(waitFor([&] { return arrived.size() >= 6; }, 3000));
+    const qint64 before = arrived.back().second;
+    arrived.clear();
+    QThread::msleep(1500);
+    QCoreApplication::processEvents();
+    ASSERT_FALSE(arrived.empty());
+    for (int c = 0; c < 2; ++c) {
+        const auto n = std::count_if(arrived.begin(), arrived.end(), [c](const auto &a) { return a.first == c; });
+        EXPECT_LE(n, 1) << "channel " << c;
+    }
+    EXPECT_GE(arrived.front().second, before + 1000) << "an old picture was delivered";
+    const size_t from = arrived.size();
+    ASSERT_TRUE(waitFor([&] { return arrived.size() >= from + 6; }, 3000));
+    for (size_t i = from; i < arrived.size(); ++i)
+        for (size_t j = 0; j < i; ++j)
+            EXPECT_TRUE(arrived[j].first != arrived[i].first || arrived[j].second < arrived[i].second) << i;
+    window.close();
 }
