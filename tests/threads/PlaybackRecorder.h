@@ -21,6 +21,7 @@
 #include <iterator>
 #include <map>
 #include <memory>
+#include <mutex>
 #include <vector>
 
 extern "C" {
@@ -39,16 +40,13 @@ public:
         const bool index = reader.openIndexFile(root) == 0 && reader.loadBanks(root) > 0;
         opened = index || reader.scanCard(root) > 0;
         reader.setMode(index ? 1 : 2);
+        // Pictures are taken over on the render thread and recorded on the
+        // test's: they do not pass through Qt's posted-event queue, whose
+        // locks ThreadSanitizer cannot see.
         QObject::connect(&controller, &PlaybackController::decodedFrame, &context, [this](H26xFrameItem *item) {
-            shown.push_back({item->channel(), item->timeMs(), item->record().gop, item->catalogueIndex(), wall.elapsed(),
-                             item->pictureWidth(), item->pictureHeight(), item->size()});
-            Held &h = held[item->channel()];
-            if (h.item && (h.generation != PicturePool::generation(h.item->picture()) || h.sum != lumaSum(*h.item)))
-                ++changedWhileHeld;
-            h.item.reset(item);
-            h.generation = PicturePool::generation(item->picture());
-            h.sum = lumaSum(*item);
-        }, Qt::QueuedConnection);
+            std::lock_guard<std::mutex> locker(inboxLock);
+            inbox.push_back({item, wall.elapsed()});
+        }, Qt::DirectConnection);
         QObject::connect(&controller, &PlaybackController::playEnd, &context, [this](int) { ended = true; });
         QObject::connect(&controller, &PlaybackController::recordingSkipped, &context,
                          [this](int index, const QString &reason) { skipped.push_back({index, reason}); });
@@ -57,7 +55,29 @@ public:
     ~PlaybackRecorder()
     {
         controller.stop();
-        QCoreApplication::processEvents(); // pictures still on their way are destroyed by the sink
+        QCoreApplication::processEvents();
+        takeInbox(); // pictures still on their way are destroyed by the sink
+    }
+
+    // Records the pictures the render thread handed over since the last call.
+    void takeInbox()
+    {
+        std::vector<std::pair<H26xFrameItem *, qint64>> arrived;
+        {
+            std::lock_guard<std::mutex> locker(inboxLock);
+            arrived.swap(inbox);
+        }
+        for (const auto &a : arrived) {
+            H26xFrameItem *item = a.first;
+            shown.push_back({item->channel(), item->timeMs(), item->record().gop, item->catalogueIndex(), a.second,
+                             item->pictureWidth(), item->pictureHeight(), item->size()});
+            Held &h = held[item->channel()];
+            if (h.item && (h.generation != PicturePool::generation(h.item->picture()) || h.sum != lumaSum(*h.item)))
+                ++changedWhileHeld;
+            h.item.reset(item);
+            h.generation = PicturePool::generation(item->picture());
+            h.sum = lumaSum(*item);
+        }
     }
 
     // A checksum of the picture's luma rows (FNV-1a).
@@ -76,6 +96,7 @@ public:
     {
         for (QDeadlineTimer deadline(timeoutMs); !deadline.hasExpired(); QThread::msleep(2)) {
             QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+            takeInbox();
             if (done())
                 return true;
         }
@@ -119,6 +140,8 @@ public:
     struct Held { std::unique_ptr<H26xFrameItem> item; quint64 generation = 0, sum = 0; };
     std::map<int, Held> held; // declared after the controller: let go before it
     int changedWhileHeld = 0;
+    std::mutex inboxLock;
+    std::vector<std::pair<H26xFrameItem *, qint64>> inbox; // taken over, not yet recorded
     std::vector<std::pair<int, QString>> skipped;
     bool ended = false, opened = false;
 };
