@@ -42,9 +42,9 @@ FrameDropPolicy::Action FrameDropPolicy::next(qint64 timeMs, bool keyFrame, bool
     // How late the picture will be when it comes out of the decoder.
     const qint64 late = nowMs + delayMs - timeMs;
     if (skipping) {
-        // Its picture must come out a frame early: the frames after it
-        // follow at the pace the channel could not keep.
-        if (!keyFrame || late > -frameMs)
+        // Its picture must come out in time; a key frame only a little
+        // later is not worth another GOP of nothing.
+        if (!keyFrame || late > 0)
             return Action::DropToKeyFrame;
         skipping = false;
     }

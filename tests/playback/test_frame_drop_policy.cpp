@@ -42,10 +42,10 @@ TEST(FrameDropPolicy, LateChannelsDropNonReferenceFramesThenSkipToAKeyFrame)
          {{0, true, false, 0, D}, {33, false, false, 0, D}, {333, true, false, 60, D}, {366, false, true, 0, N},
           {400, false, false, 0, D},
           {666, true, true, 0, D}, {700, false, true, 0, D}}},
-        {"more than a GOP behind: nothing decoded until a key frame a frame ahead of the clock",
+        {"more than a GOP behind: nothing decoded until a key frame in time",
          {{0, true, false, 0, D},       {333, true, false, 0, D},     {366, false, false, 400, K},
           {400, false, false, 10, K},   {666, true, false, 200, K},   {700, false, true, 0, K},
-          {1000, true, false, -20, K},  {1033, false, true, -50, K},  {1333, true, false, -40, D},
+          {1000, true, false, 20, K},   {1033, false, true, -50, K},  {1333, true, false, 0, D},
           {1366, false, true, -30, D},  {1400, false, false, -10, D}}},
         {"later than a picture may be shown, within a GOP: skipped as well",
          {{0, true, false, 0, D}, {33, false, false, 150, K}, {66, false, false, 0, K}, {333, true, false, -40, D}}},
@@ -99,7 +99,7 @@ TEST(FrameDropPolicy, IntervalsAreLearntFromPacketTimes)
 // Lateness is the picture's when it leaves the decoder: a decoder whose
 // pictures come out 200 ms after their packets went in makes a packet due
 // now too late to decode, and a skip resumes only at a key frame whose
-// picture will come out at least a frame early. Pictures the decoder never
+// picture will come out in time. Pictures the decoder never
 // had teach nothing.
 TEST(FrameDropPolicy, TheDecodersDelayCounts)
 {
