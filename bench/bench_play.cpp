@@ -2,11 +2,13 @@
 // is played by `zidavova-tool play` at speed 1.0 to its end (frames shown and
 // dropped per channel, worst lateness, peak resident memory), then the read
 // and decode threads alone decode it as fast as they can, beside ffmpeg
-// decoding the same file with two threads, in turns, best of three each.
+// decoding the same file with two threads (niced as the decoders are), in
+// turns, best of three each.
 // `bench_play NAME...` runs only the cards whose names contain one of NAMEs.
 #include "BenchCards.h"
 #include "DecodeThread.h"
 #include "ReadThread.h"
+#include "ThreadPriority.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -71,8 +73,11 @@ double ffmpegFps(const QString &file, int pictures)
 {
     QElapsedTimer t;
     t.start();
-    const int rc = QProcess::execute("ffmpeg", {"-v", "error", "-nostdin", "-threads", "2", "-i", file, "-map", "0:v",
-                                                "-f", "null", "-"});
+    // At the niceness the viewer's decoders run at, so that a busy machine
+    // takes from both alike.
+    const int rc = QProcess::execute("nice", {"-n", QString::number(ThreadPriority::DecodeNiceness), "ffmpeg", "-v",
+                                              "error", "-nostdin", "-threads", "2", "-i", file, "-map", "0:v", "-f",
+                                              "null", "-"});
     return rc == 0 ? pictures / (double(t.nsecsElapsed()) / 1e9) : -1;
 }
 
