@@ -5,7 +5,6 @@
 #include "CardFiles.h"
 #include "fixture_paths.h"
 
-#include <QDirIterator>
 #include <QElapsedTimer>
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -21,16 +20,6 @@ namespace {
 const QString Tool = QStringLiteral(ZV_TOOL);
 
 QString card(const char *name) { return fixtureDir() + "/" + name; }
-
-QStringList filesBelow(const QString &dir)
-{
-    QStringList names;
-    QDirIterator it(dir, QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
-    while (it.hasNext())
-        names.append(QDir(dir).relativeFilePath(it.next()));
-    names.sort();
-    return names;
-}
 
 QJsonObject json(const QByteArray &out) { return QJsonDocument::fromJson(out).object(); }
 

@@ -5,6 +5,8 @@
 #include "ProcessRun.h"
 
 #include <QDir>
+#include <QDirIterator>
+#include <QStringList>
 #include <QVector>
 #include <cstring>
 
@@ -189,6 +191,18 @@ inline QByteArray archive(const QVector<Bank> &banks, quint32 bankSize, quint8 c
     for (const Bank &b : banks)
         a.append(bank(b, bankSize, true));
     return a;
+}
+
+// Every file below dir (sockets and pipes too), relative to it and sorted:
+// what a write left behind.
+inline QStringList filesBelow(const QString &dir)
+{
+    QStringList names;
+    QDirIterator it(dir, QDir::Files | QDir::Hidden | QDir::System, QDirIterator::Subdirectories);
+    while (it.hasNext())
+        names.append(QDir(dir).relativeFilePath(it.next()));
+    names.sort();
+    return names;
 }
 
 } // namespace cardfiles

@@ -9,7 +9,6 @@
 #include "SmartBackup.h"
 #include "fixture_paths.h"
 
-#include <QDirIterator>
 #include <QTemporaryDir>
 
 using namespace cardfiles;
@@ -20,16 +19,6 @@ namespace {
 constexpr size_t Capacity = 8 << 20;
 
 // Every file below dir, relative to it.
-QStringList filesBelow(const QString &dir)
-{
-    QStringList names;
-    QDirIterator it(dir, QDir::Files | QDir::Hidden | QDir::System, QDirIterator::Subdirectories);
-    while (it.hasNext())
-        names.append(QDir(dir).relativeFilePath(it.next()));
-    names.sort();
-    return names;
-}
-
 QVector<BankEntry> cardBanks(Reader &reader, const QString &card)
 {
     const QString root = fixtureDir() + "/" + card;

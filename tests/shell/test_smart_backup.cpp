@@ -17,7 +17,6 @@
 
 #include <QApplication>
 #include <QCheckBox>
-#include <QDirIterator>
 #include <QElapsedTimer>
 #include <QFileDialog>
 #include <QLabel>
@@ -36,16 +35,6 @@ using namespace cardfiles;
 namespace {
 
 QString card(const char *name) { return QDir(fixtureDir()).filePath(QLatin1String(name)); }
-
-QStringList filesBelow(const QString &dir)
-{
-    QStringList names;
-    QDirIterator it(dir, QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
-    while (it.hasNext())
-        names.append(QDir(dir).relativeFilePath(it.next()));
-    names.sort();
-    return names;
-}
 
 template <typename T> T *child(QWidget *w, const char *name) { return w->findChild<T *>(QLatin1String(name)); }
 
