@@ -1,11 +1,14 @@
 #include "DecodeThread.h"
 
 #include "LogCategories.h"
+#include "ParallelRounds.h"
 #include "PlaybackClock.h"
 #include "ReadThread.h"
 #include "ThreadPriority.h"
 
 #include <QDebug>
+
+#include <algorithm>
 
 namespace {
 // The single-pane fallback happens at most once while the program runs.
@@ -33,10 +36,28 @@ int DecodeThread::initCodec(const QVector<PaneSpec> &specs)
 {
     clearFlagsForStart();
     flush();
-    for (int i = 0; i < specs.size() && i < Channels; ++i) {
+    const int channels = std::min<int>(specs.size(), Channels);
+    const int cores = std::max(1, QThread::idealThreadCount());
+    // One channel: its decoder's frame threads use every core. More: one
+    // lane per core, at most one per channel, each decoder on its own,
+    // except a channel with more than a lane's share of all the pixels (a
+    // 2160p camera beside 1080p ones): a single thread could not keep up
+    // with it, so its frame threads take the cores the others leave.
+    laneCount = channels > 1 ? std::min(cores, channels) : 1;
+    qint64 totalPixels = 0;
+    for (int i = 0; i < channels; ++i)
+        totalPixels += qint64(specs[i].width) * specs[i].height;
+    for (int i = 0; i < Channels; ++i)
+        order[i] = i;
+    std::stable_sort(order, order + channels, [&](int a, int b) {
+        return qint64(specs[a].width) * specs[a].height > qint64(specs[b].width) * specs[b].height;
+    });
+    for (int i = 0; i < channels; ++i) {
         const PaneSpec &s = specs[i];
         const int codec = codecTypes.isEmpty() ? int(H265Decoder::H265) : codecTypes.value(i, codecTypes.last());
-        if (decoders[i]->initCodec(codec, s.width, s.height) < 0) {
+        const bool large = qint64(s.width) * s.height * laneCount > totalPixels;
+        const int decoderThreads = laneCount == 1 || large ? std::max(2, cores) : 1;
+        if (decoders[i]->initCodec(codec, s.width, s.height, decoderThreads) < 0) {
             qCWarning(lcPlayback, "DecodeThread::initCodec error");
             return -1;
         }
@@ -74,6 +95,8 @@ void DecodeThread::work()
     timer.start();
     totalNs = 0;
     weightedCount = 0;
+    // Started here so that the lanes inherit this thread's lowered priority.
+    ParallelRounds rounds(laneCount);
     while (checkpoint()) {
         if (decoderFlushPending.exchange(false))
             for (auto &decoder : decoders)
@@ -84,42 +107,47 @@ void DecodeThread::work()
         }
         // Sleeps only when a round found nothing to do, so a busy decoder
         // runs at full speed.
-        if (!step())
+        if (!step(rounds))
             nap(1);
     }
     qCDebug(lcPlayback, "[%s::%d]DecodeThread...end", "run", __LINE__);
 }
 
-bool DecodeThread::step()
+bool DecodeThread::step(ParallelRounds &rounds)
 {
-    bool worked = false;
+    // Each channel is one task: its decoder, queues and state are touched by
+    // one lane at a time, and by this thread between rounds. A round goes on
+    // while any channel finds work, so lanes never wait for each other.
+    return rounds.run(
+        channelCount, [this](int i) { return stepChannel(order[i]); },
+        [this] { return interruptRequested() || isPaused() || decoderFlushPending.load(); });
+}
+
+// Takes the channel's next frame to decode, if its output has room.
+bool DecodeThread::stepChannel(int c)
+{
     const int limit = backward ? 40 : (fastForward ? 20 : 10);
-    for (int c = 0; c < channelCount; ++c) {
-        if (isStopped())
-            return worked;
-        if (!view->isVisible(c) || outputs[c].size() > limit)
-            continue;
-        // Frames that are not to be decoded are passed over at once, so a
-        // channel skipping to its next key frame catches up in one round.
-        bool took = false;
-        while (H26xFrameItem *item = read->video(c).take()) {
-            took = true;
-            if (!admit(c, item)) {
-                delete item;
-                continue;
-            }
-            decodeOne(c, item);
+    if (isStopped() || !view->isVisible(c) || outputs[c].size() > limit)
+        return false;
+    // Frames that are not to be decoded are passed over at once, so a
+    // channel skipping to its next key frame catches up in one round.
+    bool took = false;
+    while (H26xFrameItem *item = read->video(c).take()) {
+        took = true;
+        if (!admit(c, item)) {
             delete item;
-            break;
+            continue;
         }
-        if (!took && read->hasEnded() && !drained[c]) {
-            drainDecoder(c);
-            releaseBackStack(c);
-            drained[c] = true;
-        }
-        worked = worked || took;
+        decodeOne(c, item);
+        delete item;
+        break;
     }
-    return worked;
+    if (!took && read->hasEnded() && !drained[c]) {
+        drainDecoder(c);
+        releaseBackStack(c);
+        drained[c] = true;
+    }
+    return took;
 }
 
 // Whether the channel's decoder gets this frame: not before a key frame of
@@ -226,10 +254,13 @@ void DecodeThread::account(int res, qint64 ns)
         weight = 4;
     if (!weight)
         return;
+    std::lock_guard<std::mutex> lock(accountMutex);
     weightedCount += weight;
     totalNs += ns;
     if (weightedCount > 400 && !slowReported.exchange(true)) {
-        const qint64 average = totalNs / weightedCount;
+        // Lanes decode side by side: the machine's time per frame is a
+        // lane's time divided among them.
+        const qint64 average = totalNs / weightedCount / laneCount;
         qCDebug(lcPlayback, "HD_DEC Time[%lld]", static_cast<long long>(average));
         if (average > SlowDecodeNs)
             emit singlePaneRequested();

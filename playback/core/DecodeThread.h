@@ -6,7 +6,10 @@
 // recording in either direction; in backward play each GOP is held on a
 // back stack and released newest first. In forward play a channel that runs
 // late against the playback clock drops frames by FrameDropPolicy rather
-// than hold the clock back.
+// than hold the clock back. With more channels than one, the channels of a
+// round are decoded side by side on one thread per core, each decoder
+// single-threaded: a frame-threaded decoder per channel spends a fifth more
+// CPU on the same pictures.
 #include "FrameDropPolicy.h"
 #include "FrameQueue.h"
 #include "H265Decoder.h"
@@ -20,7 +23,9 @@
 #include <atomic>
 #include <deque>
 #include <memory>
+#include <mutex>
 
+class ParallelRounds;
 class PlaybackClock;
 class ReadThread;
 
@@ -64,6 +69,8 @@ public:
     int dropped(int channel) const { return droppedFrames[channel].load(); }
     // Picture buffers the channel's decoder holds (in use or for reuse).
     int pictureBuffers(int channel) const { return decoders[channel]->pool().buffersAllocated(); }
+    // Threads that decode channels side by side (1: this thread alone).
+    int lanes() const { return laneCount; }
 
 signals:
     // Decoding is too slow for the grid: the GUI should show one pane.
@@ -73,7 +80,8 @@ protected:
     void work() override;
 
 private:
-    bool step();
+    bool step(ParallelRounds &rounds);
+    bool stepChannel(int channel);
     bool admit(int channel, H26xFrameItem *item);
     void decodeOne(int channel, H26xFrameItem *item);
     void handOut(int channel, H26xFrameItem *decoded);
@@ -98,7 +106,11 @@ private:
     std::atomic<bool> fastForward{false};
     std::atomic<bool> decoderFlushPending{false};
     QVector<int> codecTypes;
+    int laneCount = 1;
+    // Channels in the order a round hands them out: the largest pictures first.
+    int order[Channels] = {0, 1, 2, 3, 4, 5, 6, 7, 8};
     QElapsedTimer timer;
+    std::mutex accountMutex;
     qint64 totalNs = 0;
     int weightedCount = 0;
 };

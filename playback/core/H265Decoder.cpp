@@ -46,9 +46,11 @@ H265Decoder::~H265Decoder()
     close();
 }
 
-int H265Decoder::initCodec(int codecType, int width, int height)
+int H265Decoder::initCodec(int codecType, int width, int height, int threads)
 {
-    if (m_context && width == m_width && height == m_height && codecType == m_codecType) {
+    if (threads <= 0)
+        threads = std::max(2, QThread::idealThreadCount());
+    if (m_context && width == m_width && height == m_height && codecType == m_codecType && threads == m_threads) {
         flush();
         return 0;
     }
@@ -80,10 +82,10 @@ int H265Decoder::initCodec(int codecType, int width, int height)
     m_context->codec_type = AVMEDIA_TYPE_VIDEO;
     m_context->pix_fmt = AV_PIX_FMT_YUV420P;
     m_context->gop_size = 30;
-    // One frame thread per core: the library's own choice (cores + 1) times
-    // up to nine channel decoders oversubscribes small machines.
-    m_context->thread_count = std::max(2, QThread::idealThreadCount());
-    m_context->thread_type = FF_THREAD_FRAME;
+    // One frame thread per core at most: the library's own choice (cores +
+    // 1) times up to nine channel decoders oversubscribes small machines.
+    m_context->thread_count = threads;
+    m_context->thread_type = threads > 1 ? FF_THREAD_FRAME : 0;
 #if defined(AV_CODEC_CAP_TRUNCATED) && defined(AV_CODEC_FLAG_TRUNCATED)
     if (m_codec->capabilities & AV_CODEC_CAP_TRUNCATED)
         m_context->flags |= AV_CODEC_FLAG_TRUNCATED;
@@ -120,6 +122,7 @@ int H265Decoder::initCodec(int codecType, int width, int height)
 
     m_width = width;
     m_height = height;
+    m_threads = threads;
     if (codecType == H264 || codecType == H265)
         m_codecType = codecType;
     m_decodedFrameSize = av_image_get_buffer_size(AV_PIX_FMT_YUV420P, width, height, 1);
@@ -289,4 +292,5 @@ void H265Decoder::close()
     m_pending.clear();
     m_draining = false;
     m_width = m_height = m_decodedFrameSize = 0;
+    m_threads = -1;
 }

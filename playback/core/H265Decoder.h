@@ -34,8 +34,9 @@ public:
     // size or the codec type changes; otherwise the open codec is only
     // flushed, so nothing of the previous recording comes out.
     // 0 ready, -2 no decoder for the codec, -1 the codec could not be opened,
-    // -3 no frame could be allocated.
-    int initCodec(int codecType, int width, int height);
+    // -3 no frame could be allocated. threads: the codec's frame threads,
+    // 0 for one per core (at least two); 1 decodes on the caller alone.
+    int initCodec(int codecType, int width, int height, int threads = 0);
 
     // Feeds one packet. data lies in buffer when it is given (the codec then
     // keeps a reference instead of a copy; the bytes after the packet must
@@ -91,6 +92,7 @@ private:
     int m_height = 0;
     int m_channel = 0;
     int m_codecType = -1;
+    int m_threads = -1;
     int m_buildCount = 0;
     bool m_draining = false;
     bool m_skipNonReference = false;
