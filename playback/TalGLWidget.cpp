@@ -219,7 +219,8 @@ void TalGLWidget::initializeGL()
     if (m_width == 0 || m_height == 0)
         return;
     initializeOpenGLFunctions();
-    glEnable(GL_DEPTH_TEST);
+    // One quad per pane: no depth test, so no depth read or written per pixel.
+    glDisable(GL_DEPTH_TEST);
 
     m_program.reset(new QOpenGLShaderProgram);
     if (!m_program->addShaderFromSourceCode(QOpenGLShader::Vertex, VertexShader))
@@ -255,7 +256,7 @@ void TalGLWidget::paintGL()
 {
     if (m_width == 0 || m_height == 0 || !m_program)
         return;
-    glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
+    glClear(GL_COLOR_BUFFER_BIT);
     if (m_uploadPending && m_shown) {
         // Each picture goes up once; painting it again (a zoom, an expose, a
         // brightness change) draws the textures as they are.
