@@ -16,6 +16,7 @@
 #include <QOpenGLContext>
 #include <QTimer>
 
+#include <algorithm>
 #include <vector>
 
 namespace {
@@ -67,6 +68,7 @@ int main(int argc, char **argv)
     wall.start();
     QElapsedTimer sinceTick;
     qint64 longestGap = 0;
+    std::vector<qint64> gaps;
     qint64 playedMs = -1;
     std::vector<std::unique_ptr<PaintCounter>> counters;
     QTimer tick;
@@ -87,7 +89,7 @@ int main(int argc, char **argv)
             playedMs = 0;
             return;
         }
-        longestGap = std::max(longestGap, sinceTick.restart());
+        { const qint64 g = sinceTick.restart(); if (g > 25) fprintf(stderr, "gap %lld at %lld\n", (long long)g, (long long)wall.elapsed()); longestGap = std::max(longestGap, g); }
         playedMs = wall.elapsed();
         if (playedMs >= card.seconds * 1000 - 500)
             app.exit(0);
@@ -100,9 +102,12 @@ int main(int argc, char **argv)
     QStringList paints;
     for (const auto &c : counters)
         paints.append(QString::number(c->paints));
-    printf("viewer: longest GUI-thread stall %lld ms over %.1f s of play (target < %d); paints per pane %s "
-           "(%d pictures per channel)\n",
-           static_cast<long long>(longestGap), playedMs / 1000.0, TargetStallMs, qPrintable(paints.join(' ')),
-           card.fps * card.seconds);
+    // One long stall reads differently from a GUI thread that is always slow.
+    std::sort(gaps.begin(), gaps.end());
+    const qint64 p95 = gaps.empty() ? 0 : gaps[gaps.size() * 95 / 100];
+    printf("viewer: longest GUI-thread stall %lld ms (95th percentile %lld ms) over %.1f s of play (target < %d); "
+           "paints per pane %s (%d pictures per channel)\n",
+           static_cast<long long>(longestGap), static_cast<long long>(p95), playedMs / 1000.0, TargetStallMs,
+           qPrintable(paints.join(' ')), card.fps * card.seconds);
     return 0;
 }
