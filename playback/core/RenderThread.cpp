@@ -16,6 +16,7 @@
 
 namespace {
 constexpr int BufferedBeforeShow = 3;   // a channel starts showing with more frames than this decoded
+constexpr int MaxStartWaitMs = 500;     // forward play waits no longer for every channel to be ready
 constexpr qint64 AheadJumpMs = 1000;    // a head this far ahead of the clock re-bases it
 constexpr qint64 BehindJumpMs = 2000;   // and this far behind it
 constexpr qint64 AudioBehindMs = 250;   // sound older than the picture by this much is dropped
@@ -261,6 +262,8 @@ void RenderThread::playRound(bool fast, bool back)
     // late to show is dropped, and the channel's decoder drops frames to
     // catch up (DecodeThread).
     const bool dropLate = !back && !fast;
+    if (!clockSet && dropLate && !everyChannelReady())
+        return;
     for (int c = 0; c < channelCount; ++c) {
         if (!view->isVisible(c))
             continue;
@@ -275,6 +278,7 @@ void RenderThread::playRound(bool fast, bool back)
                 clockRate = rate;
                 timer.restart();
                 clockSet = true;
+                startWait.invalidate();
                 show(q.take(), 0);
                 continue;
             }
@@ -322,6 +326,23 @@ void RenderThread::playRound(bool fast, bool back)
             show(q.take(), late);
         }
     }
+}
+
+// Forward play starts its clock once every visible channel has a few
+// pictures in hand, so that the slowest decoder (a 2160p camera beside
+// 1080p ones) starts with the same lead as the rest instead of being late
+// from its first picture; a channel with nothing coming holds the start
+// back by MaxStartWaitMs at most.
+bool RenderThread::everyChannelReady()
+{
+    bool ready = true;
+    for (int c = 0; c < channelCount && ready; ++c)
+        ready = !view->isVisible(c) || decode->output(c).size() > BufferedBeforeShow || decode->isDrained(c);
+    if (ready)
+        return true;
+    if (!startWait.isValid())
+        startWait.start();
+    return startWait.elapsed() >= MaxStartWaitMs;
 }
 
 bool RenderThread::singleStep(bool back)

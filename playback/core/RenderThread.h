@@ -91,6 +91,7 @@ protected:
 
 private:
     void playRound(bool fast, bool back);
+    bool everyChannelReady();
     bool singleStep(bool back);
     bool takeShowable(int channel, bool fast);
     void show(H26xFrameItem *item, int lateMs);
@@ -125,6 +126,7 @@ private:
 
     // Clock: media time clockBase at the timer's last restart.
     QElapsedTimer timer;
+    QElapsedTimer startWait; // since forward play first waited for a channel to be ready
     bool clockSet = false;
     qint64 clockBase = 0;
     double clockRate = 1.0;
