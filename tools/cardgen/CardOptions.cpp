@@ -82,6 +82,19 @@ bool toInt(const QString &text, int lo, int hi, int *out)
     return true;
 }
 
+// Numbers lo..hi separated by commas; out is replaced.
+bool toIntList(const QString &text, int lo, int hi, QVector<int> *out)
+{
+    out->clear();
+    for (const QString &part : text.split(QLatin1Char(','))) {
+        int n;
+        if (!toInt(part, lo, hi, &n))
+            return false;
+        out->append(n);
+    }
+    return true;
+}
+
 bool toSize(const QString &text, QSize *out)
 {
     static const QRegularExpression re(QStringLiteral("^(\\d{1,5})x(\\d{1,5})$"));
@@ -95,18 +108,11 @@ bool toSize(const QString &text, QSize *out)
 // "all" is kept as 0; otherwise a list of 1-based recording numbers.
 bool toSelection(const QString &text, QVector<int> *out)
 {
-    out->clear();
     if (text.isEmpty()) {
-        out->append(0);
+        *out = {0};
         return true;
     }
-    for (const QString &part : text.split(QLatin1Char(','))) {
-        int n;
-        if (!toInt(part, 1, 1000000, &n))
-            return false;
-        out->append(n);
-    }
-    return true;
+    return toIntList(text, 1, 1000000, out);
 }
 
 bool printableAscii(const QString &text)
@@ -223,13 +229,8 @@ int CardOptions::parse(const QStringList &args, QString *error)
         } else if (name == QLatin1String("--preset")) {
             preset = value;
         } else if (name == QLatin1String("--bitrate")) {
-            bitratesKbps.clear();
-            for (const QString &part : value.split(QLatin1Char(','))) {
-                int kbps;
-                if (!toInt(part, 1, 100000, &kbps))
-                    return bad(QStringLiteral("1..100000 kbit/s, separated by commas"));
-                bitratesKbps.append(kbps);
-            }
+            if (!toIntList(value, 1, 100000, &bitratesKbps))
+                return bad(QStringLiteral("1..100000 kbit/s, separated by commas"));
         } else if (name == QLatin1String("--grain")) {
             if (!toInt(value, 0, 100, &grain))
                 return bad(QStringLiteral("0..100"));
@@ -318,13 +319,8 @@ int CardOptions::parse(const QStringList &args, QString *error)
             if (!toSelection(value, &cutFirstKey))
                 return bad(QStringLiteral("recording numbers"));
         } else if (name == QLatin1String("--recording-streams")) {
-            recordingStreams.clear();
-            for (const QString &part : value.split(QLatin1Char(','))) {
-                int n;
-                if (!toInt(part, 1, 16, &n))
-                    return bad(QStringLiteral("stream counts 1..16 separated by commas"));
-                recordingStreams.append(n);
-            }
+            if (!toIntList(value, 1, 16, &recordingStreams))
+                return bad(QStringLiteral("stream counts 1..16 separated by commas"));
         } else if (name == QLatin1String("--claimed-size")) {
             claimedSizes.clear();
             for (const QString &part : value.split(QLatin1Char(','))) {
