@@ -98,13 +98,18 @@ int H265Decoder::initCodec(int codecType, int width, int height, int threads)
     m_context->skip_frame = m_skipNonReference ? AVDISCARD_NONREF : AVDISCARD_DEFAULT;
 
     // The codec's frame threads start inside avcodec_open2 and take the
-    // priority of the thread that opens it: a short-lived lowered one.
+    // priority of the thread that opens it: a short-lived lowered one. A
+    // single-threaded codec starts none and opens here.
     int opened = -1;
-    std::thread opener([this, &opened] {
-        ThreadPriority::lowerCallingThreadForDecoding();
+    if (threads > 1) {
+        std::thread opener([this, &opened] {
+            ThreadPriority::lowerCallingThreadForDecoding();
+            opened = avcodec_open2(m_context, m_codec, nullptr);
+        });
+        opener.join();
+    } else {
         opened = avcodec_open2(m_context, m_codec, nullptr);
-    });
-    opener.join();
+    }
     if (opened < 0) {
         qCWarning(lcPlayback, "Error: could not open codec.\n");
         avcodec_free_context(&m_context);
