@@ -129,6 +129,12 @@ bool DecodeThread::stepChannel(int c)
     const int limit = backward ? 40 : (fastForward ? 20 : 10);
     if (isStopped() || !view->isVisible(c) || outputs[c].size() > limit)
         return false;
+    // Read before looking at the queue: the read thread queues a channel's
+    // last frame and only then says it has ended, so an empty queue seen
+    // after "ended" is empty for good. The other order could drain the
+    // decoder while the last frame was being queued, and that frame would
+    // never be decoded, shown or counted.
+    const bool ended = read->hasEnded();
     // Frames that are not to be decoded are passed over at once, so a
     // channel skipping to its next key frame catches up in one round.
     bool took = false;
@@ -142,7 +148,7 @@ bool DecodeThread::stepChannel(int c)
         delete item;
         break;
     }
-    if (!took && read->hasEnded() && !drained[c]) {
+    if (!took && ended && !drained[c]) {
         drainDecoder(c);
         releaseBackStack(c);
         drained[c] = true;

@@ -104,15 +104,22 @@ public:
     }
     void runFor(int ms) { runUntil([] { return false; }, ms); }
 
-    // The catalogue's end was reached and every picture was shown.
+    // The catalogue's end was reached and every picture was shown: every
+    // queue has stayed empty for a while, since the render thread takes a
+    // picture off its queue a moment before it hands it over or counts it.
     bool finished()
     {
-        if (!ended)
+        bool done = ended;
+        for (int c = 0; done && c < controller.channelCount(); ++c)
+            done = !controller.paneView()->isVisible(c)
+                || (controller.decodeThread()->isDrained(c) && !controller.decodeThread()->output(c).size());
+        if (!done) {
+            emptySince.invalidate();
             return false;
-        for (int c = 0; c < controller.channelCount(); ++c)
-            if (controller.paneView()->isVisible(c) && (!controller.decodeThread()->isDrained(c) || controller.decodeThread()->output(c).size()))
-                return false;
-        return true;
+        }
+        if (!emptySince.isValid())
+            emptySince.start();
+        return emptySince.elapsed() >= 100;
     }
 
     std::vector<Shown> ofChannel(int c, size_t from = 0) const
@@ -126,6 +133,7 @@ public:
     PlaybackController controller;
     QObject context;
     QElapsedTimer wall;
+    QElapsedTimer emptySince;
     // The recordings of the shown pictures in the order they first appear.
     std::vector<int> recordings() const
     {

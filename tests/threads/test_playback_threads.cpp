@@ -299,8 +299,9 @@ TEST(Threads, UnplayableRecordingsArePassedOver)
             for (int r : c.recordings) {
                 const int n = counts.count({r, ch}) ? counts.at({r, ch}) : 0;
                 shown += n;
-                if (dropped == 0)
+                if (dropped == 0) {
                     EXPECT_EQ(n, 50) << "recording " << r << " channel " << ch;
+                }
             }
             EXPECT_EQ(shown + dropped, 50 * int(c.recordings.size())) << "channel " << ch;
         }
