@@ -21,17 +21,6 @@ namespace {
 
 std::atomic<int> policy{int(PictureTextures::PixelBuffers::Auto)};
 
-bool softwareRenderer(QOpenGLFunctions *f)
-{
-    const char *renderer = reinterpret_cast<const char *>(f->glGetString(GL_RENDERER));
-    if (!renderer)
-        return false;
-    for (const char *name : {"llvmpipe", "softpipe", "Software Rasterizer", "SwiftShader"})
-        if (strstr(renderer, name))
-            return true;
-    return false;
-}
-
 bool hasPixelBuffers(QOpenGLContext *context)
 {
     const QSurfaceFormat f = context->format();
@@ -41,6 +30,17 @@ bool hasPixelBuffers(QOpenGLContext *context)
 }
 
 } // namespace
+
+bool PictureTextures::isSoftwareRenderer(const char *renderer)
+{
+    if (!renderer)
+        return false;
+    for (const char *name : {"llvmpipe", "softpipe", "Software Rasterizer", "SwiftShader", "GDI Generic",
+                             "Microsoft Basic Render Driver"})
+        if (strstr(renderer, name))
+            return true;
+    return false;
+}
 
 void PictureTextures::setPixelBufferPolicy(PixelBuffers value)
 {
@@ -66,7 +66,7 @@ void PictureTextures::initialize(QOpenGLContext *context)
 
     const PixelBuffers wanted = PixelBuffers(policy.load());
     const bool usePixelBuffer = wanted == PixelBuffers::Always
-        || (wanted == PixelBuffers::Auto && !softwareRenderer(functions));
+        || (wanted == PixelBuffers::Auto && !isSoftwareRenderer(reinterpret_cast<const char *>(functions->glGetString(GL_RENDERER))));
     pixelBuffer.reset();
     if (usePixelBuffer && hasPixelBuffers(context)) {
         pixelBuffer.reset(new QOpenGLBuffer(QOpenGLBuffer::PixelUnpackBuffer));

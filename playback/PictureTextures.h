@@ -21,6 +21,8 @@ public:
     // would only add a copy.
     enum class PixelBuffers { Auto, Always, Never };
     static void setPixelBufferPolicy(PixelBuffers policy);
+    // Whether GL_RENDERER names a renderer that draws on the processor.
+    static bool isSoftwareRenderer(const char *renderer);
 
     PictureTextures() = default;
     ~PictureTextures();

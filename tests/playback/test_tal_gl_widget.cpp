@@ -1,9 +1,11 @@
-// TalGLWidget under a real X server (Xvfb, Mesa): the shader's picture
-// against ffmpeg's own RGB conversion of the same frame as ImageMagick
-// measures it, brightness and contrast factors, zoom and pan geometry, the
-// item hand-over and the mouse signals.
+// TalGLWidget under a real X server (Xvfb, Mesa), drawing with OpenGL and
+// painting for itself: the picture on screen against ffmpeg's own RGB
+// conversion of the same frame as ImageMagick measures it, brightness and
+// contrast factors, zoom and pan geometry, the item hand-over and the mouse
+// signals.
 #include "H26xFrameItem.h"
 #include "PicturePool.h"
+#include "PictureTextures.h"
 #include "ProcessRun.h"
 #include "TalGLWidget.h"
 
@@ -100,6 +102,17 @@ static H26xFrameItem *pooledItem(PicturePool &pool, const QByteArray &picture, Q
     return new H26xFrameItem(frame, record);
 }
 
+using Renderer = TalGLWidget::Renderer;
+constexpr Renderer BothRenderers[] = {Renderer::OpenGL, Renderer::Raster};
+static const char *rendererName(Renderer r) { return r == Renderer::Raster ? "raster" : "OpenGL"; }
+
+// Views made while it lives draw the given way.
+struct RendererScope
+{
+    explicit RendererScope(Renderer r) { TalGLWidget::setRenderer(r); }
+    ~RendererScope() { TalGLWidget::setRenderer(Renderer::Auto); }
+};
+
 static QImage show(TalGLWidget &view, const QByteArray &picture)
 {
     view.resize(view.pictureWidth(), view.pictureHeight());
@@ -115,26 +128,52 @@ static QImage show(TalGLWidget &view, const QByteArray &picture)
 // 324 wide gives chroma rows of 162 bytes, off the default unpack alignment.
 TEST(TalGLWidget, PictureMatchesFfmpegConversion)
 {
-    for (const QSize size : {QSize(Width, Height), QSize(324, 180)}) {
-        SCOPED_TRACE(size.width());
-        const QByteArray picture = testPicture(size);
-        TalGLWidget view(0, size.width(), size.height());
-        const QImage shown = show(view, picture);
-        ASSERT_EQ(shown.size(), size);
-        EXPECT_EQ(view.pictureSeconds(), 1234u);
-        EXPECT_EQ(view.context()->isOpenGLES(), qEnvironmentVariableIsSet("ZV_TEST_GLES"));
-        std::vector<uint32_t> still(size_t(size.width() * size.height()));
-        view.toRgb32(still.data());
-        const QImage stillImage(reinterpret_cast<const uchar *>(still.data()), size.width(), size.height(),
-                                QImage::Format_RGB32);
-        EXPECT_GE(compareTo(shown, ffmpegRgb(picture, size, true), "PSNR"), 30.0);
-        EXPECT_GE(compareTo(stillImage, ffmpegRgb(picture, size, false), "PSNR"), 40.0);
+    for (const Renderer renderer : BothRenderers) {
+        SCOPED_TRACE(rendererName(renderer));
+        RendererScope scope(renderer);
+        for (const QSize size : {QSize(Width, Height), QSize(324, 180)}) {
+            SCOPED_TRACE(size.width());
+            const QByteArray picture = testPicture(size);
+            TalGLWidget view(0, size.width(), size.height());
+            const QImage shown = show(view, picture);
+            ASSERT_EQ(shown.size(), size);
+            EXPECT_EQ(view.pictureSeconds(), 1234u);
+            ASSERT_EQ(view.isRaster(), renderer == Renderer::Raster);
+            if (!view.isRaster()) {
+                EXPECT_EQ(view.context()->isOpenGLES(), qEnvironmentVariableIsSet("ZV_TEST_GLES"));
+            }
+            std::vector<uint32_t> still(size_t(size.width() * size.height()));
+            view.toRgb32(still.data());
+            const QImage stillImage(reinterpret_cast<const uchar *>(still.data()), size.width(), size.height(),
+                                    QImage::Format_RGB32);
+            EXPECT_GE(compareTo(shown, ffmpegRgb(picture, size, true), "PSNR"), 30.0);
+            EXPECT_GE(compareTo(stillImage, ffmpegRgb(picture, size, false), "PSNR"), 40.0);
+        }
+        // A grey frame has no chroma: the conversion must give back Y in every channel.
+        QByteArray grey = testPicture({Width, Height});
+        grey.replace(Width * Height, Width * Height / 2, QByteArray(Width * Height / 2, char(128)));
+        TalGLWidget view(1, Width, Height);
+        EXPECT_LE(compareTo(show(view, grey), ffmpegRgb(grey, {Width, Height}, false), "PAE"), 1.001);
     }
-    // A grey frame has no chroma: the shader must give back Y in every channel.
-    QByteArray grey = testPicture({Width, Height});
-    grey.replace(Width * Height, Width * Height / 2, QByteArray(Width * Height / 2, char(128)));
-    TalGLWidget view(1, Width, Height);
-    EXPECT_LE(compareTo(show(view, grey), ffmpegRgb(grey, {Width, Height}, false), "PAE"), 1.001);
+}
+
+// Painting for itself, the view shows the picture scaled down to its own
+// size as ffmpeg's fast bilinear scaler does (the shader's linear filter
+// samples the same way).
+TEST(TalGLWidget, RasterViewScalesThePicture)
+{
+    RendererScope scope(Renderer::Raster);
+    const QByteArray picture = testPicture({Width, Height});
+    TalGLWidget view(0, Width, Height);
+    show(view, picture);
+    const QSize half(Width / 2, Height / 2);
+    view.resize(half);
+    const QByteArray want = toolOutput("ffmpeg", {"-v", "error", "-f", "rawvideo", "-s", sizeText({Width, Height}),
+                                                  "-pix_fmt", "yuvj420p", "-i", "-", "-vf",
+                                                  "scale=" + sizeText(half) + ":flags=fast_bilinear",
+                                                  "-f", "rawvideo", "-pix_fmt", "rgb24", "-"},
+                                       picture);
+    EXPECT_GE(compareTo(view.grabFramebuffer(), want, "PSNR"), 35.0);
 }
 
 // Brightness and contrast both multiply the converted values: a factor of
@@ -142,17 +181,21 @@ TEST(TalGLWidget, PictureMatchesFfmpegConversion)
 // The picture is toned down so that no channel is clipped at 1.0.
 TEST(TalGLWidget, BrightnessAndContrastMultiply)
 {
-    TalGLWidget view(0, Width, Height);
-    const QImage base = show(view, testPicture({Width, Height}, "eq=contrast=0.6:saturation=0.6"));
-    const struct { float brightness, contrast, factor; } cases[] = {
-        {2.0f, 1.0f, 2.0f}, {1.0f, 2.0f, 2.0f}, {1.0f, 1.0f, 1.0f}, {0.5f, 1.0f, 0.5f}};
-    for (const auto &c : cases) {
-        SCOPED_TRACE(c.brightness * 10 + c.contrast);
-        view.setBrightness(c.brightness);
-        view.setContrast(c.contrast);
-        const QByteArray want = toolOutput(
-            "convert", {saved(base, "base.png"), "-evaluate", "multiply", QString::number(c.factor), "-depth", "8", "rgb:-"});
-        EXPECT_LE(compareTo(view.grabFramebuffer(), want, "PAE"), 2.0 + c.factor);
+    for (const Renderer renderer : BothRenderers) {
+        SCOPED_TRACE(rendererName(renderer));
+        RendererScope scope(renderer);
+        TalGLWidget view(0, Width, Height);
+        const QImage base = show(view, testPicture({Width, Height}, "eq=contrast=0.6:saturation=0.6"));
+        const struct { float brightness, contrast, factor; } cases[] = {
+            {2.0f, 1.0f, 2.0f}, {1.0f, 2.0f, 2.0f}, {1.0f, 1.0f, 1.0f}, {0.5f, 1.0f, 0.5f}};
+        for (const auto &c : cases) {
+            SCOPED_TRACE(c.brightness * 10 + c.contrast);
+            view.setBrightness(c.brightness);
+            view.setContrast(c.contrast);
+            const QByteArray want = toolOutput("convert", {saved(base, "base.png"), "-evaluate", "multiply",
+                                                           QString::number(c.factor), "-depth", "8", "rgb:-"});
+            EXPECT_LE(compareTo(view.grabFramebuffer(), want, "PAE"), 2.0 + c.factor);
+        }
     }
 }
 
@@ -187,8 +230,10 @@ TEST(TalGLWidget, ViewFollowsThePicturesOwnSize)
     const QByteArray picture = testPicture({Width, Height});
     const struct { QSize made, before; } cases[] = {
         {{7680, 4320}, {7680, 4320}}, {{65536, 32768}, {1280, 720}}};
-    for (const auto &c : cases) {
-        SCOPED_TRACE(sizeText(c.made).toStdString());
+    for (const auto &c : cases)
+    for (const Renderer renderer : BothRenderers) {
+        SCOPED_TRACE(sizeText(c.made).toStdString() + " " + rendererName(renderer));
+        RendererScope scope(renderer);
         TalGLWidget view(2, c.made.width(), c.made.height());
         EXPECT_EQ(QSize(view.pictureWidth(), view.pictureHeight()), c.before);
         view.resize(Width, Height);
@@ -208,6 +253,7 @@ TEST(TalGLWidget, EachPictureIsUploadedOnce)
 {
     const QByteArray first = testPicture({Width, Height}), second = testPicture({Width, Height}, "hflip"),
                      other = testPicture({324, 180});
+    RendererScope scope(Renderer::OpenGL);
     for (const auto policy : {PictureTextures::PixelBuffers::Never, PictureTextures::PixelBuffers::Always}) {
         const bool pixelBuffers = policy == PictureTextures::PixelBuffers::Always;
         SCOPED_TRACE(pixelBuffers ? "pixel-buffer object" : "straight");
@@ -243,44 +289,79 @@ TEST(TalGLWidget, EachPictureIsUploadedOnce)
     PictureTextures::setPixelBufferPolicy(PictureTextures::PixelBuffers::Auto);
 }
 
+// Painting for itself, the view converts a picture once for its size:
+// painting it again (an expose, an update) converts nothing; a new size or
+// factor converts the held picture again, a new picture once more.
+TEST(TalGLWidget, RasterConvertsOncePerPictureAndSize)
+{
+    RendererScope scope(Renderer::Raster);
+    PicturePool pool;
+    TalGLWidget view(0, Width, Height);
+    show(view, testPicture({Width, Height}));
+    ASSERT_TRUE(view.isRaster());
+    EXPECT_EQ(view.uploadCount(), 1);
+    view.update();
+    view.repaint();
+    view.grabFramebuffer();
+    EXPECT_EQ(view.uploadCount(), 1) << "the same picture was converted again";
+    const struct { const char *change; int conversions, allocations; } steps[] = {
+        {"resize", 2, 2}, {"brightness", 3, 2}, {"picture", 4, 2}, {"nothing", 4, 2}};
+    for (const auto &step : steps) {
+        const std::string change = step.change;
+        if (change == "resize")
+            view.resize(Width / 2, Height / 2);
+        else if (change == "brightness")
+            view.setBrightness(1.5f);
+        else if (change == "picture")
+            view.updateView(pooledItem(pool, testPicture({Width, Height}, "hflip"), {Width, Height}));
+        view.repaint();
+        EXPECT_EQ(view.uploadCount(), step.conversions) << step.change;
+        EXPECT_EQ(view.textureAllocations(), step.allocations) << step.change;
+    }
+}
+
 // The pane holds the decoder's picture it shows: while it does, the pool
 // never hands that buffer to the decoder again, so the picture on screen
 // and in a still stays what it was however many pictures are decoded
 // meanwhile; once another picture replaces it, its buffer is reused.
 TEST(TalGLWidget, AShownPictureIsNeverWrittenAgain)
 {
-    const QByteArray picture = testPicture({Width, Height});
-    PicturePool pool;
-    TalGLWidget view(0, Width, Height);
-    view.resize(Width, Height);
-    H26xFrameItem *item = pooledItem(pool, picture, {Width, Height});
-    const uint8_t *shownPlane = item->picture()->data[0];
-    view.updateView(item);
-    view.show();
-    ASSERT_TRUE(QTest::qWaitForWindowExposed(&view));
-    const QImage before = view.grabFramebuffer();
-    std::vector<uint32_t> stillBefore(Width * Height), stillAfter(Width * Height);
-    view.toRgb32(stillBefore.data());
-    for (int i = 0; i < 20; ++i) {
-        // What a decoder does meanwhile: take buffers, write all over them, let them go.
-        AVFrame *frame = av_frame_alloc();
-        frame->format = AV_PIX_FMT_YUV420P;
-        frame->width = Width;
-        frame->height = Height;
-        ASSERT_EQ(pool.getBuffer(frame, Width, Height), 0);
-        EXPECT_NE(frame->data[0], shownPlane);
-        for (int plane = 0; plane < 3; ++plane)
-            memset(frame->data[plane], 0x50 + i, size_t(frame->linesize[plane]) * (plane ? Height / 2 : Height));
-        av_frame_free(&frame);
-    }
-    view.update();
-    EXPECT_TRUE(view.grabFramebuffer() == before);
-    view.toRgb32(stillAfter.data());
-    EXPECT_TRUE(stillBefore == stillAfter);
-    EXPECT_EQ(pool.buffersInUse(), 1);
+    for (const Renderer renderer : BothRenderers) {
+        SCOPED_TRACE(rendererName(renderer));
+        RendererScope scope(renderer);
+        const QByteArray picture = testPicture({Width, Height});
+        PicturePool pool;
+        TalGLWidget view(0, Width, Height);
+        view.resize(Width, Height);
+        H26xFrameItem *item = pooledItem(pool, picture, {Width, Height});
+        const uint8_t *shownPlane = item->picture()->data[0];
+        view.updateView(item);
+        view.show();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(&view));
+        const QImage before = view.grabFramebuffer();
+        std::vector<uint32_t> stillBefore(Width * Height), stillAfter(Width * Height);
+        view.toRgb32(stillBefore.data());
+        for (int i = 0; i < 20; ++i) {
+            // What a decoder does meanwhile: take buffers, write all over them, let them go.
+            AVFrame *frame = av_frame_alloc();
+            frame->format = AV_PIX_FMT_YUV420P;
+            frame->width = Width;
+            frame->height = Height;
+            ASSERT_EQ(pool.getBuffer(frame, Width, Height), 0);
+            EXPECT_NE(frame->data[0], shownPlane);
+            for (int plane = 0; plane < 3; ++plane)
+                memset(frame->data[plane], 0x50 + i, size_t(frame->linesize[plane]) * (plane ? Height / 2 : Height));
+            av_frame_free(&frame);
+        }
+        view.setBrightness(1.0f); // painted again from the held picture
+        EXPECT_TRUE(view.grabFramebuffer() == before);
+        view.toRgb32(stillAfter.data());
+        EXPECT_TRUE(stillBefore == stillAfter);
+        EXPECT_EQ(pool.buffersInUse(), 1);
 
-    view.updateView(frameItem(testPicture({Width, Height}, "vflip")));
-    EXPECT_EQ(pool.buffersInUse(), 0) << "the replaced picture went back to its pool";
+        view.updateView(frameItem(testPicture({Width, Height}, "vflip")));
+        EXPECT_EQ(pool.buffersInUse(), 0) << "the replaced picture went back to its pool";
+    }
 }
 
 // Zoom runs from 1.0 to 2.0 in tenths about the view's centre and never
@@ -332,17 +413,24 @@ TEST(TalGLWidget, ZoomAndPanGeometry)
     }
 }
 
+// Clicks reach the view through its window, past an OpenGL surface.
 TEST(TalGLWidget, ClicksCarryThePaneIndex)
 {
-    TalGLWidget view(7, Width, Height);
-    view.resize(Width, Height);
-    QSignalSpy clicked(&view, &TalGLWidget::clicked), doubleClicked(&view, &TalGLWidget::doubleClicked);
-    QTest::mouseClick(&view, Qt::LeftButton, Qt::NoModifier, QPoint(10, 10));
-    QTest::mouseDClick(&view, Qt::LeftButton, Qt::NoModifier, QPoint(10, 10));
-    ASSERT_GE(clicked.count(), 1);
-    EXPECT_EQ(clicked.first().first().toInt(), 7);
-    ASSERT_EQ(doubleClicked.count(), 1);
-    EXPECT_EQ(doubleClicked.first().first().toInt(), 7);
+    for (const Renderer renderer : BothRenderers) {
+        SCOPED_TRACE(rendererName(renderer));
+        RendererScope scope(renderer);
+        TalGLWidget view(7, Width, Height);
+        view.resize(Width, Height);
+        view.show();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(&view));
+        QSignalSpy clicked(&view, &TalGLWidget::clicked), doubleClicked(&view, &TalGLWidget::doubleClicked);
+        QTest::mouseClick(view.windowHandle(), Qt::LeftButton, Qt::NoModifier, QPoint(10, 10));
+        QTest::mouseDClick(view.windowHandle(), Qt::LeftButton, Qt::NoModifier, QPoint(10, 10));
+        ASSERT_GE(clicked.count(), 1);
+        EXPECT_EQ(clicked.first().first().toInt(), 7);
+        ASSERT_EQ(doubleClicked.count(), 1);
+        EXPECT_EQ(doubleClicked.first().first().toInt(), 7);
+    }
 }
 
 // ZV_TEST_GLES=1 runs the same tests on an OpenGL ES 2 context.
