@@ -2,7 +2,8 @@
 // its 3 x 3 grid: the GUI thread's longest stall (the longest gap between two
 // ticks of a 2 ms timer) while the card plays, and how many pictures each
 // pane painted. Needs a display (make bench runs it under Xvfb, where
-// OpenGL is Mesa's software renderer and shares the two cores).
+// OpenGL is Mesa's software renderer and shares the two cores, so the panes
+// paint without it; ZV_PANE_RENDERER=opengl measures the OpenGL panes).
 #include "BenchCards.h"
 #include "PaneManager.h"
 #include "PlaybackHost.h"
@@ -80,6 +81,9 @@ int main(int argc, char **argv)
                     app.exit(1);
                 return;
             }
+            printf("panes: %s\n", window.paneGrid()->view(0)->isRaster() ? "painted without OpenGL (software renderer)"
+                                                                           : "drawn with OpenGL");
+            fflush(stdout);
             for (int i = 0; i < card.channels; ++i) {
                 counters.emplace_back(new PaintCounter);
                 window.paneGrid()->view(i)->installEventFilter(counters.back().get());
