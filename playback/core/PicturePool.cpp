@@ -22,11 +22,11 @@ constexpr size_t StampSize = PicturePool::Alignment;
 
 // A picture of a few megabytes is backed by 2 MiB pages where the system
 // offers them on request (transparent huge pages): zeroing a new buffer
-// then costs one page fault per 2 MiB instead of 512. While the pools fill
-// at the start of play, the faults of 4 KiB pages took a 2160p decoder
-// about 50 ms per picture buffer, enough to make it skip a GOP on a machine
-// with little to spare. The tail short of 2 MiB keeps small pages, so no
-// memory is committed beyond the picture.
+// then costs one page fault per 2 MiB instead of 512. The pools fill at
+// the start of play, when a decoder has the least time to spare: on a
+// 2160p camera beside three 1080p ones this halved the page faults of a
+// 10 s play (97 000 to 45 000). The tail short of 2 MiB keeps small pages,
+// so no memory is committed beyond the picture.
 constexpr size_t HugePage = size_t(2) << 20;
 
 uint8_t *allocateBuffer(size_t size)
