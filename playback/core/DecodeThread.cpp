@@ -193,8 +193,10 @@ bool DecodeThread::admit(int c, H26xFrameItem *item)
         if (!wasSkipping) {
             // What the decoder still holds is older still: it goes too.
             droppedFrames[c] += decoders[c]->flush();
+            // Its picture would come out this late: the clock's lead over
+            // the frame plus the decoder's delay.
             qCDebug(lcPlayback, "[%s::%d]channel %d is %lld ms late: skipping to the next key frame", "admit",
-                    __LINE__, c, static_cast<long long>(now - item->timeMs()));
+                    __LINE__, c, static_cast<long long>(now + policies[c].decoderDelayMs() - item->timeMs()));
         }
         ++droppedFrames[c];
         return false;
