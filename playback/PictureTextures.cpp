@@ -65,8 +65,9 @@ void PictureTextures::initialize(QOpenGLContext *context)
     uploads = allocations = 0;
 
     const PixelBuffers wanted = PixelBuffers(policy.load());
+    const char *renderer = reinterpret_cast<const char *>(functions->glGetString(GL_RENDERER));
     const bool usePixelBuffer = wanted == PixelBuffers::Always
-        || (wanted == PixelBuffers::Auto && !isSoftwareRenderer(reinterpret_cast<const char *>(functions->glGetString(GL_RENDERER))));
+        || (wanted == PixelBuffers::Auto && !isSoftwareRenderer(renderer));
     pixelBuffer.reset();
     if (usePixelBuffer && hasPixelBuffers(context)) {
         pixelBuffer.reset(new QOpenGLBuffer(QOpenGLBuffer::PixelUnpackBuffer));

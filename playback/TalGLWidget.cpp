@@ -4,10 +4,8 @@
 #include "LogCategories.h"
 #include "PicturePool.h"
 #include "PictureSize.h"
-
 #include "PictureTextures.h"
 
-#include <QGuiApplication>
 #include <QMouseEvent>
 #include <QOffscreenSurface>
 #include <QOpenGLContext>
@@ -203,18 +201,7 @@ QOpenGLContext *TalGLWidget::context() const
 
 QImage TalGLWidget::grabFramebuffer()
 {
-    if (m_surface)
-        return m_surface->grabFramebuffer();
-    QImage shown(size(), QImage::Format_RGB32);
-    shown.fill(Qt::black);
-    if (m_width > 0 && m_height > 0 && m_shown) {
-        convertForScreen();
-        if (!m_image.isNull()) {
-            QPainter painter(&shown);
-            painter.drawImage(QPoint(0, 0), m_image);
-        }
-    }
-    return shown;
+    return m_surface ? m_surface->grabFramebuffer() : grab().toImage();
 }
 
 void TalGLWidget::refresh()
@@ -375,9 +362,8 @@ bool TalGLWidget::pictureIntact() const
 }
 
 // The picture scaled to the view's pixels and converted as the shader does
-// (BT.601, full range, both factors multiplying the converted values), in
-// one pass of swscale. Done at paint time, so pictures that arrive between
-// two paints are never converted.
+// (BT.601, full range), then multiplied by the factors. Done at paint time,
+// so pictures that arrive between two paints are never converted.
 void TalGLWidget::convertForScreen()
 {
     if (!m_imageStale || !m_shown)

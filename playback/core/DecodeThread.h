@@ -69,8 +69,6 @@ public:
     int dropped(int channel) const { return droppedFrames[channel].load(); }
     // Picture buffers the channel's decoder holds (in use or for reuse).
     int pictureBuffers(int channel) const { return decoders[channel]->pool().buffersAllocated(); }
-    // Threads that decode channels side by side (1: this thread alone).
-    int lanes() const { return laneCount; }
 
 signals:
     // Decoding is too slow for the grid: the GUI should show one pane.

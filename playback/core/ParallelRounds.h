@@ -26,7 +26,6 @@ public:
     ParallelRounds(const ParallelRounds &) = delete;
     ParallelRounds &operator=(const ParallelRounds &) = delete;
 
-    int threads() const { return int(helpers.size()) + 1; }
     // task(i) returns whether it found something to do. True when any did.
     bool run(int count, const std::function<bool(int)> &task, const std::function<bool()> &ending);
 

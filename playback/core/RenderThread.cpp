@@ -159,6 +159,7 @@ void RenderThread::work()
     while (checkpoint()) {
         if (clockRestart.exchange(false)) {
             clockSet = false;
+            startWait.invalidate(); // a new place waits for its channels afresh
             jumpSpanMs = 0;
             player.reset();
         }
